@@ -1,0 +1,57 @@
+// veskrane.h - the records and entry points that veskrane's harness and kernels share.
+#pragma once
+
+#include <cstdint>   // exact-width integers
+
+struct list_node;
+
+// The matrix workload's parameters: dimension N and the three N x N matrices inside the matrix area.
+struct matrix_params {
+    uint32_t dim;
+    int16_t *mat_a;
+    int16_t *mat_b;
+    int32_t *mat_c;
+};
+
+// Child-process bookkeeping of one context.
+struct port_record {
+    int32_t pid;
+    int32_t shm_id;
+    void *shm_addr;
+    uint8_t ready;
+};
+
+// One context: seeds, working block and its areas, run settings, the list, the matrices and the
+// four signatures. crc, crc_list, crc_matrix and crc_state stay adjacent and in this order: they
+// travel between processes as one 8-byte block.
+struct run_context {
+    int16_t seed1;
+    int16_t seed2;
+    int16_t seed3;
+    uint8_t *mem_blocks[4];   // [0] whole block, [1] list area, [2] matrix area, [3] state area
+    uint32_t block_size;
+    uint32_t iterations;
+    uint32_t exec_flags;      // bit 0 list, bit 1 matrix, bit 2 state
+    list_node *list_head;
+    matrix_params matrix;
+    uint16_t crc;
+    uint16_t crc_list;
+    uint16_t crc_matrix;
+    uint16_t crc_state;
+    uint16_t error_count;
+    port_record port;
+};
+
+// CRC-16 (reflected polynomial 0xA001, no table), value first, running CRC second. vesk_util.cpp.
+uint16_t crcu8(uint8_t data, uint16_t crc);
+uint16_t crcu16(uint16_t newval, uint16_t crc);
+uint16_t crcu32(uint32_t newval, uint16_t crc);
+uint16_t crc16(int16_t newval, uint16_t crc);
+
+// Kernel initialisation, called by the driver once per context and selected kernel.
+list_node *vesk_list_init(uint32_t block_size, uint8_t *area, int16_t seed);
+uint32_t vesk_init_matrix(uint32_t block_size, uint8_t *area, int32_t seed, matrix_params *p);
+void vesk_init_state(uint32_t size, int16_t seed, uint8_t *area);
+
+// Runs context->iterations passes and leaves the four signatures in the record.
+void iterate(run_context *context);
