@@ -1,0 +1,2 @@
+// vesk_list_join.cpp - (to be written)
+#include "veskrane.h"

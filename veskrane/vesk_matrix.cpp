@@ -1,0 +1,2 @@
+// vesk_matrix.cpp - (to be written)
+#include "veskrane.h"

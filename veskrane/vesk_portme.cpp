@@ -1,0 +1,2 @@
+// vesk_portme.cpp - (to be written)
+#include "veskrane.h"

@@ -1,0 +1,2 @@
+// vesk_state.cpp - (to be written)
+#include "veskrane.h"
