@@ -86,6 +86,14 @@ for program in "$@"; do
     fi
 done
 
+# Arguments are ignored: the same accuracy report with one given.
+last=${*: -1}
+# shellcheck disable=SC2086
+if ! $BENCH_RUNNER "$last" 100 2>/dev/null | cmp -s "$expected" -; then
+    echo "FAIL: $(basename "$last") with an argument prints a different report"
+    failures=$((failures + 1))
+fi
+
 if [ "$failures" -ne 0 ]; then
     echo "$failures check(s) failed"
     exit 1

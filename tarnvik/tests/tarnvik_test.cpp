@@ -336,6 +336,25 @@ TEST(Dgefa, OrderOne)
     }
 }
 
+TEST(Dgefa, OrderBelowOneTouchesNothing)
+{
+    for (const int32_t order : {0, -3}) {
+        SCOPED_TRACE(order);
+        double m[1] = {5.0};
+        int32_t ipvt[1] = {7};
+        int32_t info = 7;
+        dgefa(m, 1, order, ipvt, &info);
+        EXPECT_EQ(0, info);
+        EXPECT_EQ(7, ipvt[0]);
+        EXPECT_EQ(5.0, m[0]);
+        double rhs[1] = {2.0};
+        for (const int32_t transposed : {0, 1}) {
+            dgesl(m, 1, order, ipvt, rhs, transposed);
+            EXPECT_EQ(2.0, rhs[0]);
+        }
+    }
+}
+
 TEST(Dgefa, ZeroPivotColumns)
 {
     // Column-major 4 x 4 matrices (leading dimension 5) with a column that is zero from the
