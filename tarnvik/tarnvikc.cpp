@@ -2,7 +2,7 @@
 // and solve, the timed run sequence and its report. Built once per floating-point variant.
 #include <cmath>          // fabs, trunc
 #include <cstdint>        // int32_t, INT32_MAX
-#include <cstdio>         // printf, puts, fprintf
+#include <cstdio>         // printf, puts, fprintf, fflush
 #include <sys/resource.h> // getrusage
 #include "tarnvikc.h"
 
@@ -419,6 +419,7 @@ int main()
     printf("Rolled ");
     printf("Double ");
     printf("Precision Tarnvik\n\n");
+    fflush(stdout);   // keeps the report's order when both streams go to one file
     fprintf(stderr, "Rolled ");
     fprintf(stderr, "Double ");
     fprintf(stderr, "Precision Tarnvik\n\n");
@@ -430,6 +431,7 @@ int main()
 
     single_run(a, lda, 0, ops);
     check_residual(a, lda, n, b, x);
+    fflush(stdout);
 
     fprintf(stderr, "    times are reported for matrices of order %5d\n", n);
     fprintf(stderr, "      dgefa      dgesl      total       kflops     unit");
