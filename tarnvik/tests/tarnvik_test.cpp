@@ -21,9 +21,13 @@ std::string capture(FILE *stream, Fn fn)
     fflush(stream);
     const int fd = fileno(stream);
     const int saved = dup(fd);
-    FILE *tmp = tmpfile();
-    if (saved < 0 || tmp == nullptr)
+    if (saved < 0)
         return "<capture failed>";
+    FILE *tmp = tmpfile();
+    if (tmp == nullptr) {
+        close(saved);
+        return "<capture failed>";
+    }
     dup2(fileno(tmp), fd);
     fn();
     fflush(stream);
@@ -44,19 +48,14 @@ bool same_bits(double x, double y)
     return memcmp(&x, &y, sizeof x) == 0;
 }
 
-// The benchmark's system of order 100, in both storage layouts it is timed with.
-struct System100 {
-    static double a201[201 * 200];
-    static double a200[200 * 200];
-    static double rhs[200];
-    static double solution[200];
-    static int32_t ipvt[200];
-};
-double System100::a201[201 * 200];
-double System100::a200[200 * 200];
-double System100::rhs[200];
-double System100::solution[200];
-int32_t System100::ipvt[200];
+// Storage for the benchmark's system of order 100, in both layouts it is timed with.
+namespace System100 {
+double a201[201 * 200];
+double a200[200 * 200];
+double rhs[200];
+double solution[200];
+int32_t ipvt[200];
+} // namespace System100
 
 } // namespace
 
@@ -88,14 +87,15 @@ TEST(Idamax, FirstLargestMagnitude)
     }
 }
 
-TEST(Idamax, NonPositiveStepReadsOnlyWithinTheVector)
+TEST(Idamax, NonPositiveStepAnswersTheFirstElement)
 {
-    // A negative step would reach before the start: the answer is the first element, read from
-    // nowhere else (the sanitizer build catches a stray read of the global array's neighbours).
-    static double vec[3] = {1.0, 5.0, 7.0};
+    // The vector starts at memory[2]; the larger entries before it must never be reached.
+    const double memory[5] = {100.0, -100.0, 1.0, 5.0, 7.0};
+    const double *const vec = &memory[2];
     EXPECT_EQ(0, idamax(3, vec, 0));
     EXPECT_EQ(0, idamax(3, vec, -1));
-    EXPECT_EQ(0, idamax(3, &vec[2], -2));
+    EXPECT_EQ(0, idamax(2, vec, -2));
+    EXPECT_EQ(-1, idamax(0, vec, -1));
 }
 
 TEST(Daxpy, AddsScaledVector)
