@@ -142,8 +142,8 @@ TEST(ListInit, SlotLayout)
         EXPECT_EQ(slots - 1u, node_count(head));
         std::vector<bool> node_used(slots), item_used(slots);
         for (list_node *n = head; n != nullptr; n = n->next) {
-            const auto ni = n - nodes, ii = n->item - items;
-            ASSERT_TRUE(ni >= 0 && ni < slots - 1 && ii >= 0 && ii < slots - 1);
+            const int64_t ni = n - nodes, ii = n->item - items;
+            ASSERT_TRUE(ni >= 0 && ni < int64_t{slots} - 1 && ii >= 0 && ii < int64_t{slots} - 1);
             EXPECT_FALSE(node_used[static_cast<size_t>(ni)] || item_used[static_cast<size_t>(ii)]);
             node_used[static_cast<size_t>(ni)] = item_used[static_cast<size_t>(ii)] = true;
         }
