@@ -750,10 +750,15 @@ TEST(Iterate, RepeatsOnTheSameContext)
     std::vector<uint8_t> block;
     run_context ctx{};
     prepare(ctx, block, 0, 0, 0x66, 666, 3);
-    const std::vector<uint8_t> matrix_and_state(ctx.mem_blocks[2] + 2, ctx.mem_blocks[2] + 2 + 2 * 9 * 9 * 2);
+    const uint32_t elems = ctx.matrix.dim * ctx.matrix.dim;
+    const std::vector<int16_t> a(ctx.matrix.mat_a, ctx.matrix.mat_a + elems);
+    const std::vector<int16_t> b(ctx.matrix.mat_b, ctx.matrix.mat_b + elems);
+    const std::vector<uint8_t> text(ctx.mem_blocks[3], ctx.mem_blocks[3] + 666);
     iterate(&ctx);
     const uint16_t first[4] = {ctx.crc, ctx.crc_list, ctx.crc_matrix, ctx.crc_state};
-    EXPECT_TRUE(std::equal(matrix_and_state.begin(), matrix_and_state.end(), ctx.mem_blocks[2] + 2));
+    EXPECT_TRUE(std::equal(a.begin(), a.end(), ctx.matrix.mat_a));
+    EXPECT_TRUE(std::equal(b.begin(), b.end(), ctx.matrix.mat_b));
+    EXPECT_TRUE(std::equal(text.begin(), text.end(), ctx.mem_blocks[3]));
     iterate(&ctx);
     const uint16_t second[4] = {ctx.crc, ctx.crc_list, ctx.crc_matrix, ctx.crc_state};
     EXPECT_TRUE(std::equal(first, first + 4, second));
@@ -761,6 +766,29 @@ TEST(Iterate, RepeatsOnTheSameContext)
     ctx.iterations = 0;
     iterate(&ctx);
     EXPECT_EQ(0, ctx.crc | ctx.crc_list | ctx.crc_matrix | ctx.crc_state);
+}
+
+// With 666-byte areas every iteration repeats the first one's two pass results. With 2000-byte
+// areas the second +1 pass differs: its value sort leaves a record whose cached result ties with
+// the head's ahead of the head, so that record's value is folded instead of the head's.
+TEST(ListPass, LaterIterations)
+{
+    struct { uint32_t area; bool plus_repeats; } const cases[] = {{666, true}, {2000, false}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.area);
+        std::vector<uint8_t> block;
+        run_context ctx{};
+        prepare(ctx, block, 0, 0, 0x66, c.area, 1);
+        // The passes as iterate runs them, each result folded into crc before the next pass.
+        uint16_t results[4];
+        for (int i = 0; i < 4; ++i) {
+            results[i] = vesk_bench_list(&ctx, i % 2 == 0 ? 1 : -1);
+            ctx.crc = crcu16(results[i], ctx.crc);
+        }
+        const uint16_t plus1 = results[0], minus1 = results[1], plus2 = results[2], minus2 = results[3];
+        EXPECT_EQ(c.plus_repeats, plus1 == plus2);
+        EXPECT_EQ(minus1, minus2);
+    }
 }
 
 // Seeds 7, 7: a data record shares key 0 with the head and, from the first -1 pass on, sits ahead of
