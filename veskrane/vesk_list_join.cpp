@@ -88,6 +88,8 @@ list_node *vesk_list_reverse(list_node *list)
 // of its calls is part of the result.
 list_node *vesk_list_mergesort(list_node *list, list_compare compare, run_context *ctx)
 {
+    if (list == nullptr)
+        return nullptr;
     uint32_t run = 1;
     for (;;) {
         list_node *p = list;
