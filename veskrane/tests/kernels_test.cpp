@@ -1,9 +1,8 @@
 // kernels_test.cpp - the CRC routines, the list, matrix and state kernels, the list pass and iterate.
 #include <gtest/gtest.h>
 
-#include <algorithm>   // std::stable_sort, std::count_if
+#include <algorithm>   // std::all_of, std::equal, std::fill, std::stable_sort
 #include <cstdint>     // exact-width integers
-#include <cstring>     // std::memcmp, std::memcpy, std::strlen
 #include <string>      // token texts
 #include <vector>      // working blocks and reference lists
 
@@ -436,8 +435,9 @@ TEST(Matrix, ProductsWrapAndBitFields)
     EXPECT_EQ(0, matrix_sum(0, c3, -1));
 }
 
-// The matrices stay inside the area, on their boundaries and apart, for every area alignment and
-// for the sizes just above 8 * N * N where the alignment of A leaves no room.
+// The matrices stay inside the area, on their boundaries and apart, and a test writes nothing
+// outside it, for every area alignment and for the sizes just above 8 * N * N where the alignment
+// of A leaves no room.
 TEST(Matrix, LayoutStaysInsideArea)
 {
     alignas(4) static uint8_t block[2048];
@@ -447,8 +447,12 @@ TEST(Matrix, LayoutStaysInsideArea)
             for (uint32_t offset = 0; offset < 4; ++offset) {
                 SCOPED_TRACE(testing::Message() << "size " << size << " offset " << offset);
                 uint8_t *area = block + offset;
+                std::fill(block, block + sizeof block, uint8_t{0x5A});
                 matrix_params p{};
                 const uint32_t got = vesk_init_matrix(size, area, 7, &p);
+                matrix_test(got, p.mat_c, p.mat_a, p.mat_b, 0x33);
+                EXPECT_TRUE(std::all_of(block, area, [](uint8_t v) { return v == 0x5A; }));
+                EXPECT_TRUE(std::all_of(area + size, block + sizeof block, [](uint8_t v) { return v == 0x5A; }));
                 // Only an even N without room for aligning A to 4 bytes loses one row and column.
                 const bool room_to_align = (4u - offset) % 4u <= extra;
                 EXPECT_EQ(!room_to_align && n % 2 == 0 ? n - 1 : n, got);
