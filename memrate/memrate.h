@@ -8,6 +8,18 @@
 // Block-size argument in MiB: strtol in base 10, clamped to the signed 32-bit range.
 int32_t parse_size_mib(const char *text);
 
+// The sizes derived from the argument, modulo 2^32 as on the 32-bit target.
+struct block_sizes {
+    uint32_t block_bytes;   // size_mib x 1048576
+    uint32_t alloc_bytes;   // block_bytes + 4096, asked from malloc
+    uint32_t half_bytes;    // bytes in each of the source and destination halves
+    uint32_t half_words;    // 32-bit words in each half
+};
+block_sizes block_sizes_for(int32_t size_mib);
+
+// The first 4096-byte boundary at or above raw: raw itself when it already lies on one.
+uint8_t *align_block(uint8_t *raw);
+
 // Elapsed milliseconds between two stamps; each stamp is cut to whole milliseconds first.
 int32_t elapsed_ms(const timespec &start, const timespec &end);
 

@@ -45,27 +45,22 @@ constexpr uint32_t max_stride_words = 512;
 
 void run_memory_tests(int32_t size_mib)
 {
-    // Sizes wrap modulo 2^32 as on the 32-bit target: 4096 MiB is an empty block.
-    const uint32_t block_bytes = static_cast<uint32_t>(size_mib) << 20;
-    const uint32_t alloc_bytes = block_bytes + 4096u;
-    uint8_t *const raw_block = static_cast<uint8_t *>(malloc(alloc_bytes));
+    const block_sizes sizes = block_sizes_for(size_mib);
+    uint8_t *const raw_block = static_cast<uint8_t *>(malloc(sizes.alloc_bytes));
     if (raw_block == nullptr) {
         puts(" Error :: malloc failed");
         return;
     }
     // Addresses show at least eight digits, and every digit on a host with wider addresses.
-    printf(" Allocated %d bytes at 0x%08" PRIxPTR "\n", static_cast<int32_t>(alloc_bytes),
+    printf(" Allocated %d bytes at 0x%08" PRIxPTR "\n", static_cast<int32_t>(sizes.alloc_bytes),
            reinterpret_cast<uintptr_t>(raw_block));
 
     // Both halves start on a page boundary; the extra 4096 bytes leave room to move up.
-    const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(raw_block) & 0xfffu);
-    uint8_t *aligned_base = raw_block;
-    if (misalign != 0) {
-        aligned_base = raw_block + (4096u - misalign);
+    uint8_t *const aligned_base = align_block(raw_block);
+    if (aligned_base != raw_block)
         printf(" Aligned at 0x%08" PRIxPTR "\n", reinterpret_cast<uintptr_t>(aligned_base));
-    }
-    const uint32_t half_bytes = block_bytes >> 1;
-    const uint32_t half_words = block_bytes >> 3;
+    const uint32_t half_bytes = sizes.half_bytes;
+    const uint32_t half_words = sizes.half_words;
     uint32_t *const source = reinterpret_cast<uint32_t *>(aligned_base);
     uint32_t *const destination = reinterpret_cast<uint32_t *>(aligned_base + half_bytes);
 
@@ -105,6 +100,6 @@ void run_memory_tests(int32_t size_mib)
     }
 
     // The block was never locked; the call is kept so a locked block would be released too.
-    munlock(raw_block, alloc_bytes);
+    munlock(raw_block, sizes.alloc_bytes);
     free(raw_block);
 }

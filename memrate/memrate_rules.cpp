@@ -1,5 +1,5 @@
 // memrate_rules.cpp - argument conversion, elapsed time, rate arithmetic and result lines.
-#include <cstdint>    // int32_t, uint32_t, int64_t, INT32_MIN, INT32_MAX
+#include <cstdint>    // int32_t, uint32_t, uint8_t, uintptr_t, INT32_MIN, INT32_MAX
 #include <cstdio>     // fprintf
 #include <cstdlib>    // strtol
 
@@ -16,6 +16,19 @@ int32_t parse_size_mib(const char *text)
     return static_cast<int32_t>(value);
 }
 
+block_sizes block_sizes_for(int32_t size_mib)
+{
+    // 4096 MiB wraps to an empty block; block_bytes is a multiple of 2^20, so the 4096 never wraps.
+    const uint32_t block_bytes = static_cast<uint32_t>(size_mib) << 20;
+    return {block_bytes, block_bytes + 4096u, block_bytes >> 1, block_bytes >> 3};
+}
+
+uint8_t *align_block(uint8_t *raw)
+{
+    const uint32_t misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(raw) & 0xfffu);
+    return misalign == 0 ? raw : raw + (4096u - misalign);
+}
+
 int32_t elapsed_ms(const timespec &start, const timespec &end)
 {
     const uint32_t secs = static_cast<uint32_t>(end.tv_sec) - static_cast<uint32_t>(start.tv_sec);
@@ -30,11 +43,9 @@ rate_result rate_kb_per_sec(uint32_t counted_bytes, int32_t elapsed)
     if (elapsed == 0)
         return {false, 0};
     // The byte count is read as signed, so from 410 MiB on it wraps negative, as on the target.
+    // |kb_moved| is at most 2^21, so kb_moved x 1000 and the quotient stay inside 32 bits.
     const int32_t kb_moved = static_cast<int32_t>(counted_bytes) / 1024;
-    const int32_t kb_scaled = static_cast<int32_t>(static_cast<uint32_t>(kb_moved) * 1000u);
-    // Divided in 64 bits so that the one overflowing quotient, INT32_MIN / -1, wraps instead of trapping.
-    const int64_t rate = static_cast<int64_t>(kb_scaled) / elapsed;
-    return {true, static_cast<int32_t>(static_cast<uint32_t>(rate))};
+    return {true, kb_moved * 1000 / elapsed};
 }
 
 // The common end of every result line; an untimed run shows "-" in the rate column.
