@@ -92,6 +92,5 @@ int32_t vesk_stop_parallel(run_context *context);
 extern const char *const mem_name[3];
 extern const char vesk_compiler_version[];
 extern const char vesk_compiler_flags[];
-constexpr uint32_t vesk_min_area = 120;   // smallest kernel area the workloads can lay out in
 bool vesk_prepare_contexts(run_context contexts[], uint32_t working_set);
 void vesk_report(FILE *out, run_context contexts[], uint32_t num_contexts, int32_t total_ticks);
