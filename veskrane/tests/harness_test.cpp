@@ -769,13 +769,15 @@ TEST(Fuzz, DriverOnRandomArguments)
         "Correct operation validated. See readme.txt for run and reporting rules.", "Errors detected",
         "Cannot validate operation for these seed values, please compare with results on a known platform."};
     for (int n = 0; n < 24; ++n) {
-        std::vector<std::string> args = {"M" + random_text(rng, "0123456789-x", 2), random_text(rng, number, 4),
+        std::string count = "M";
+        count.append(random_text(rng, "0123456789-x", 2));
+        std::vector<std::string> args = {count, random_text(rng, number, 4),
                                          random_text(rng, number, 4), random_text(rng, "0123456789", 2), "1",
                                          random_text(rng, "0123456789fx", 3), random_text(rng, number, 3),
                                          random_text(rng, number, 5)};
         std::string label;
         for (const std::string &a : args)
-            label += "'" + a + "' ";
+            label.append("'").append(a).append("' ");
         SCOPED_TRACE(label);
         const std::vector<std::string> lines = lines_of(run_driver(args));
         ASSERT_FALSE(lines.empty());
