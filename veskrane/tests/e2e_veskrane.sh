@@ -104,6 +104,7 @@ exit status 0' "$out"
     ;;
 full)
     out=$(run_isolated)
+    printf '%s\n' "$out"
     iterations=$(sed -nE 's/^Iterations       : ([0-9]+)$/\1/p' <<<"$out")
     masked=$(mask 's/^(\[[0-9]\]crcfinal      : )0x[0-9a-f]{4}$/\1<final>/; s/^(Iterations       : )[0-9]+$/\1<iterations>/' <<<"$out")
     want="2K performance run parameters for veskrane.
