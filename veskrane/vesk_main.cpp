@@ -145,6 +145,8 @@ bool vesk_prepare_contexts(run_context contexts[], uint32_t working_set)
     for (uint32_t bit = 1; bit <= 4; bit <<= 1)
         if (c0->exec_flags & bit)
             ++kernels;
+    if (kernels == 0)
+        kernels = 1;   // the driver never asks for this; the block then holds no area at all
     for (uint32_t i = 0; i < max_contexts; ++i)
         contexts[i].block_size /= kernels;
     const uint32_t area = c0->block_size;

@@ -773,7 +773,7 @@ TEST(Fuzz, DriverOnRandomArguments)
         count.append(random_text(rng, "0123456789-x", 2));
         std::vector<std::string> args = {count, random_text(rng, number, 4),
                                          random_text(rng, number, 4), random_text(rng, "0123456789", 2), "1",
-                                         random_text(rng, "0123456789fx", 3), random_text(rng, number, 3),
+                                         random_text(rng, "07fx9", 3), random_text(rng, number, 3),
                                          random_text(rng, number, 5)};
         std::string label;
         for (const std::string &a : args)
