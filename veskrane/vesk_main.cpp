@@ -174,8 +174,15 @@ bool vesk_prepare_contexts(run_context contexts[], uint32_t working_set)
     return true;
 }
 
-// Sizes the run: trials of 10, 100, 1000, ... passes on context 0 until one lasts a second, then
-// scales the count so that each context runs about ten seconds.
+// The iteration count for a run of about ten seconds or more, from a trial of trial_iterations
+// passes that lasted trial_secs (at least one second): the trial count times 10 / whole seconds + 1.
+uint32_t vesk_calibrated_iterations(uint32_t trial_iterations, double trial_secs)
+{
+    const uint32_t divisor = static_cast<uint32_t>(trial_secs);
+    return trial_iterations * (10u / divisor + 1u);
+}
+
+// Sizes the run: trials of 10, 100, 1000, ... passes on context 0 until one lasts a second.
 static void calibrate(run_context *c0)
 {
     c0->iterations = 1;
@@ -187,8 +194,7 @@ static void calibrate(run_context *c0)
         stop_time();
         secs = time_in_secs(get_time());
     } while (secs < 1.0);
-    const uint32_t divisor = static_cast<uint32_t>(secs);
-    c0->iterations *= 10u / divisor + 1u;
+    c0->iterations = vesk_calibrated_iterations(c0->iterations, secs);
 }
 
 // Runs the first default_num_contexts contexts at the same time, each in a child process, and

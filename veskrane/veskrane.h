@@ -93,4 +93,5 @@ extern const char *const mem_name[3];
 extern const char vesk_compiler_version[];
 extern const char vesk_compiler_flags[];
 bool vesk_prepare_contexts(run_context contexts[], uint32_t working_set);
+uint32_t vesk_calibrated_iterations(uint32_t trial_iterations, double trial_secs);
 void vesk_report(FILE *out, run_context contexts[], uint32_t num_contexts, int32_t total_ticks);

@@ -234,6 +234,21 @@ TEST(PortableInit, ContextCountArgument)
     default_num_contexts = max_contexts;
 }
 
+// ---- calibration ----
+
+TEST(Calibration, ScalesTheTrialToTenSecondsOrMore)
+{
+    struct { uint32_t trial; double secs; uint32_t want; } const cases[] = {
+        {1000, 3.7, 4000}, {10, 12.0, 10}, {10, 1.0, 110}, {100, 1.999, 1100}, {100, 2.0, 600},
+        {1000, 4.5, 3000}, {1000, 5.99, 3000}, {10000, 6.0, 20000}, {10000, 10.999, 20000},
+        {10000, 11.0, 10000}, {1000000000, 1.5, 2410065408u},   // the product wraps at 32 bits
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.secs);
+        EXPECT_EQ(c.want, vesk_calibrated_iterations(c.trial, c.secs));
+    }
+}
+
 // ---- report ----
 
 namespace {
