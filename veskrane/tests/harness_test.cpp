@@ -495,6 +495,31 @@ struct prepared_contexts {
 
 } // namespace
 
+TEST(Prepare, AreasSeedsAndMatrixSeed)
+{
+    prepared_contexts p;
+    ASSERT_TRUE(p.prepare(-1, 5, 0x66, 2000, 1));
+    for (uint32_t i = 0; i < max_contexts; ++i) {
+        SCOPED_TRACE(i);
+        const run_context &c = p.c[i];
+        EXPECT_EQ(666u, c.block_size);
+        EXPECT_EQ(c.mem_blocks[0], c.mem_blocks[1]);
+        EXPECT_EQ(c.mem_blocks[0] + 666, c.mem_blocks[2]);
+        EXPECT_EQ(c.mem_blocks[0] + 1332, c.mem_blocks[3]);
+        EXPECT_EQ(-1, c.seed1);
+        EXPECT_EQ(5, c.seed2);
+        EXPECT_EQ(0x66, c.seed3);
+        EXPECT_EQ(7u, c.exec_flags);
+        EXPECT_NE(nullptr, c.list_head);
+        // Filled from the combined matrix seed, -1 here: A begins 1, 2 and B begins 0, 0, -3.
+        ASSERT_EQ(9u, c.matrix.dim);
+        EXPECT_EQ(1, c.matrix.mat_a[0]);
+        EXPECT_EQ(2, c.matrix.mat_a[1]);
+        EXPECT_EQ(0, c.matrix.mat_b[1]);
+        EXPECT_EQ(-3, c.matrix.mat_b[2]);
+    }
+}
+
 TEST(Parallel, FourContextsReturnTheirSignaturesThroughTheirSegments)
 {
     test_keys keys;
