@@ -1,4 +1,5 @@
 // vesk_util.cpp - CRC-16 routines, argument parsing and the data-type self-check.
+#include <cstddef>   // offsetof
 #include <cstdint>   // exact-width integers
 
 #include "veskrane.h"
@@ -31,4 +32,59 @@ uint16_t crcu32(uint32_t newval, uint16_t crc)
 uint16_t crc16(int16_t newval, uint16_t crc)
 {
     return crcu16(static_cast<uint16_t>(newval), crc);
+}
+
+// One argument text as a number: an optional "-", an optional "0x", decimal or lower-case hexadecimal
+// digits up to the first other character, and that character as an optional "K" or "M" multiplier.
+// Any text gives a number; all arithmetic wraps modulo 2^32.
+uint32_t parseval(const char *text)
+{
+    const char *p = text;
+    const bool negative = (*p == '-');
+    if (negative)
+        ++p;
+    uint32_t value = 0;
+    if (p[0] == '0' && p[1] == 'x') {
+        p += 2;
+        for (;; ++p) {
+            if (*p >= '0' && *p <= '9')
+                value = value * 16u + static_cast<uint32_t>(*p - '0');
+            else if (*p >= 'a' && *p <= 'f')
+                value = value * 16u + static_cast<uint32_t>(*p - 'a' + 10);
+            else
+                break;
+        }
+    } else {
+        for (; *p >= '0' && *p <= '9'; ++p)
+            value = value * 10u + static_cast<uint32_t>(*p - '0');
+    }
+    if (*p == 'K')
+        value <<= 10;
+    else if (*p == 'M')
+        value <<= 20;
+    return negative ? 0u - value : value;
+}
+
+// The argument at position index as a signed number; 0 when there is no such argument.
+int32_t get_seed_args(int32_t index, int32_t argc, char *argv[])
+{
+    if (index < 0 || index >= argc)
+        return 0;
+    return static_cast<int32_t>(parseval(argv[index]));
+}
+
+// The harness relies on exact-width integers and on the four signatures lying together as one
+// 8-byte block; counts the ways this build breaks that (none where it compiles as intended).
+uint8_t check_data_types()
+{
+    uint8_t problems = 0;
+    if (sizeof(int8_t) != 1 || sizeof(uint8_t) != 1)
+        ++problems;
+    if (sizeof(int16_t) != 2 || sizeof(uint16_t) != 2)
+        ++problems;
+    if (sizeof(int32_t) != 4 || sizeof(uint32_t) != 4)
+        ++problems;
+    if (offsetof(run_context, crc_state) - offsetof(run_context, crc) != 3 * sizeof(uint16_t))
+        ++problems;
+    return problems;
 }

@@ -55,3 +55,43 @@ void vesk_init_state(uint32_t size, int16_t seed, uint8_t *area);
 
 // Runs context->iterations passes and leaves the four signatures in the record.
 void iterate(run_context *context);
+
+// ---- harness: run parameters, port layer, parallel contexts and report ----
+
+#include <cstdio>    // FILE
+#include <ctime>     // timespec
+
+// Most contexts a run can hold; the context array always has this many records.
+constexpr uint32_t max_contexts = 4;
+
+// Run parameters (vesk_util.cpp): one argument text as a 32-bit number, the argument at a position
+// (0 when absent), and the data-type self-check (number of problems found).
+uint32_t parseval(const char *text);
+int32_t get_seed_args(int32_t index, int32_t argc, char *argv[]);
+uint8_t check_data_types();
+
+// Port layer (vesk_portme.cpp).
+extern uint32_t default_num_contexts;
+void *portable_malloc(uint32_t size);
+void portable_free(void *block);
+void start_time();
+void stop_time();
+int32_t get_time();
+int32_t ticks_between(const timespec &start, const timespec &stop);
+double time_in_secs(int32_t ticks);
+void portable_init(port_record *port, int *argc, char *argv[]);
+void portable_fini(port_record *port);
+
+// Parallel contexts (vesk_portme.cpp): one child process per context, signatures returned through an
+// 8-byte System V segment keyed key base + start number. The key base is 4321; tests move it.
+void vesk_set_key_base(int32_t base);
+int32_t vesk_start_parallel(run_context *context);
+int32_t vesk_stop_parallel(run_context *context);
+
+// Run driver and report (vesk_main.cpp).
+extern const char *const mem_name[3];
+extern const char vesk_compiler_version[];
+extern const char vesk_compiler_flags[];
+bool vesk_prepare_contexts(run_context contexts[], uint32_t working_set);
+uint32_t vesk_calibrated_iterations(uint32_t trial_iterations, double trial_secs);
+void vesk_report(FILE *out, run_context contexts[], uint32_t num_contexts, int32_t total_ticks);
