@@ -33,6 +33,12 @@ bool starts_with(const std::string &s, const char *prefix)
     return s.rfind(prefix, 0) == 0;
 }
 
+bool ends_with(const std::string &s, const char *suffix)
+{
+    const size_t n = std::strlen(suffix);
+    return s.size() >= n && s.compare(s.size() - n, n, suffix) == 0;
+}
+
 // Parses a whole decimal number (optional sign, digits, optional fraction); false on anything else.
 bool parse_number(const std::string &text, double &value)
 {
@@ -136,7 +142,7 @@ report_reading read_veskrane(const std::string &out, bool quick)
         } else if (starts_with(line, "[") && line.find("]ERROR! ") != std::string::npos) {
             if (mismatch.empty())
                 mismatch = line;
-        } else if (line.size() > 30 && line.compare(line.size() - 30, 30, " run parameters for veskrane.") == 0) {
+        } else if (ends_with(line, " run parameters for veskrane.")) {
             seed_set_known = true;
         } else if (starts_with(line, "Veskrane Size    : ")) {
             have_size = true;
