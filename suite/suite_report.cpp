@@ -25,8 +25,7 @@ void usage(FILE *out)
 
 int fail_usage(const std::string &message)
 {
-    std::fprintf(stderr, "suite-report: %s\n", message.c_str());
-    usage(stderr);
+    std::fprintf(stderr, "suite-report: %s (suite-report --help lists the commands)\n", message.c_str());
     return status_error;
 }
 
@@ -68,12 +67,11 @@ int main(int argc, char **argv)
     const bool one_folder = command == "summary" || command == "json" || command == "csv" || command == "lava";
     if (!one_folder && command != "compare" && command != "plot")
         return fail_usage("unknown command '" + command + "'");
-    const int want = one_folder ? 3 : 4;
-    if (argc != want)
-        return fail_usage(command + (one_folder ? " takes one folder" : " takes two arguments"));
     for (int i = 2; i < argc; ++i)
         if (argv[i][0] == '-')
             return fail_usage("unknown option '" + std::string(argv[i]) + "'");
+    if (argc != (one_folder ? 3 : 4))
+        return fail_usage(command + (one_folder ? " takes one folder" : " takes two arguments"));
 
     suite_results r;
     if (!load(argv[2], r))
