@@ -52,6 +52,14 @@ std::string head(const std::string &text, int n)
     return pos == std::string::npos ? text : text.substr(0, pos);
 }
 
+// A text up to the end of the first line that holds marker.
+std::string upto(const std::string &text, const std::string &marker)
+{
+    const size_t at = text.find(marker);
+    EXPECT_NE(std::string::npos, at) << marker;
+    return at == std::string::npos ? text : text.substr(0, text.find('\n', at) + 1);
+}
+
 std::string replace(std::string text, const std::string &from, const std::string &to)
 {
     const size_t pos = text.find(from);
@@ -183,7 +191,8 @@ TEST(Readers, VeskraneVerdicts)
 TEST(Readers, MemrateFaults)
 {
     const std::string good = report("memrate.stdout");
-    const std::string line1 = head(good, 11).substr(head(good, 10).size());   // test 1's result line
+    const std::string before1 = upto(good, "(1) Memory read/write test");
+    const std::string line1 = upto(good, "Read/Write   0:").substr(before1.size());   // test 1's result line
     struct {
         const char *label;
         std::string text;
@@ -191,8 +200,8 @@ TEST(Readers, MemrateFaults)
     } const cases[] = {
         {"usage line", "Please enter: [command] [memory size]\n", "memrate printed its usage line"},
         {"allocation failure", " Error :: malloc failed\n", "memrate could not allocate its block"},
-        {"truncated inside test 7", head(good, 35), "truncated report: test 7 has"},
-        {"truncated after the set-up", head(good, 8), "truncated report: test 1 has 0 of 1"},
+        {"truncated inside test 7", upto(good, "skip   64 bytes"), "truncated report: test 7 has 5 of 10"},
+        {"truncated after the set-up", upto(good, "Memory read/write test"), "truncated report: test 1 has 0 of 1"},
         {"rate not computed", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,    0 msec =>      - KB/sec\n"),
          "test 1: no rate (0 ms measured"},
         {"wrapped rate", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec => -4194304 KB/sec\n"),
