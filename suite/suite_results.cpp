@@ -189,13 +189,14 @@ report_reading read_veskrane(const std::string &out, bool quick)
         r.fault = "signature mismatch: " + mismatch;
     else if (verdict == unknown_seeds)
         r.fault = "seed values not recognised: the result cannot be validated";
+    else if (!have_rate)
+        r.fault = "no iterations per second (measured time 0)";
     else if (verdict == errors) {
         // A short run is the only error left once no mismatch was printed; quick mode accepts it.
         if (!(quick && ten_second_error && seed_set_known))
             r.fault = ten_second_error ? "Errors detected (run shorter than 10 seconds; run-suite -q accepts that)"
                                        : "Errors detected";
-    } else if (!have_rate)
-        r.fault = "no iterations per second (measured time 0)";
+    }
     return r;
 }
 

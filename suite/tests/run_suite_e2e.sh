@@ -26,7 +26,7 @@ fail() {
 
 # Small settings: a short veskrane run (quick mode accepts its 10-second error), and a memrate block
 # that still takes measurable milliseconds (natively a few MiB pass in under one).
-if [ -n "${BENCH_RUNNER:-}" ]; then mib=2; else mib=32; fi
+if [ -n "${BENCH_RUNNER:-}" ]; then mib=2 iterations=200; else mib=32 iterations=5000; fi
 export SUITE_RUNNER=${BENCH_RUNNER:-}
 
 cd "$tmp"
@@ -34,7 +34,7 @@ for shell in dash "busybox sh"; do
     name=${shell#* }
     runs=1
     [ "$name" = sh ] && runs=2
-    $shell "$bin/run-suite" -q -n $runs -m $mib -o "$name" 0 0 0x66 200 >"$tmp/out" 2>"$tmp/err"
+    $shell "$bin/run-suite" -q -n $runs -m $mib -o "$name" 0 0 0x66 $iterations >"$tmp/out" 2>"$tmp/err"
     status=$?
     cat "$tmp/out"
     [ "$status" -eq 0 ] || { fail "$shell: status $status"; cat "$tmp/err"; }

@@ -179,6 +179,10 @@ TEST(Readers, VeskraneVerdicts)
         {"truncated after two lines", head(full, 2), false, "truncated report (size, time"},
         {"empty", "", false, "not a veskrane report"},
         {"memrate's report", report("memrate.stdout"), false, "not a veskrane report"},
+        {"no measured time, quick mode",
+         replace(replace(quick, "Total time (secs): 1.480000", "Total time (secs): 0.000000"),
+                 "Iterations/Sec   : 540.540541\n", ""),
+         true, "no iterations per second (measured time 0)"},
         {"garbled rate", replace(full, "Iterations/Sec   : ", "Iterations/Sec   : x"), false, "malformed line: "},
     };
     for (const auto &c : cases) {
