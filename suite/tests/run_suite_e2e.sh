@@ -15,8 +15,11 @@ trap 'rm -rf "$tmp"' EXIT
 bin=$tmp/bin
 mkdir "$bin"
 cp "$1" "$bin/run-suite"
-for f in "$2" "$3" "$4" "$5" "$6"; do
-    ln -s "$(cd "$(dirname "$f")" && pwd)/$(basename "$f")" "$bin/"
+names=(suite-report veskrane memrate tarnvik-soft tarnvik-vfp)
+shift
+for name in "${names[@]}"; do
+    ln -s "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")" "$bin/$name"
+    shift
 done
 failures=0
 fail() {
