@@ -291,7 +291,7 @@ std::string stride_plot_script(const suite_results &r, const std::string &output
     std::string script = png ? "set terminal png size 800,500\n" : "set terminal svg size 800,500\n";
     script += "set output '" + output + "'\n";
     script += "set title 'memrate strided sweeps'\nset logscale x 2\nset xlabel 'skip (bytes)'\n";
-    script += "set ylabel 'rate (KB/s)'\nset yrange [0:*]\nset key top right\nset grid\n";
+    script += "set ylabel 'rate (KB/s)'\nset format y '%.0f'\nset yrange [0:*]\nset key top right\nset grid\n";
     return script + data + plots + "\n";
 }
 
