@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make-fixtures.sh - captures the fixture folders from the real programs of a build: a default run
-# (run-n1), a quick repeated run (run-n3) and the single reports the reader tests use. Run it on the
-# ARM build (the programs then run under qemu-arm): suite/tests/make-fixtures.sh build/armv7
+# (run-n1) and a quick run repeated three times (run-n3). Run it on the ARM build (the programs then
+# run under qemu-arm): suite/tests/make-fixtures.sh build/armv7
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -19,13 +19,5 @@ for run in run-n1 run-n3; do
     sed -i '/^$/q' "$run/cpuinfo.txt"
     rm -rf "${here:?}/fixtures/$run"
     cp -r "$run" "$here/fixtures/$run"
-done
-reports=$here/fixtures/reports
-cp run-n1/veskrane-1.stdout "$reports/veskrane.stdout"
-cp run-n3/veskrane-1.stdout "$reports/veskrane-quick.stdout"
-cp run-n1/memrate-1.stdout "$reports/memrate.stdout"
-for p in tarnvik-soft tarnvik-vfp; do
-    cp "run-n1/$p-1.stdout" "$reports/$p.stdout"
-    cp "run-n1/$p-1.stderr" "$reports/$p.stderr"
 done
 echo "fixtures captured"

@@ -35,9 +35,10 @@ void spill(const std::string &path, const std::string &text)
     std::ofstream(path, std::ios::binary) << text;
 }
 
+// A captured report: run-n1 is a default run, run-n3 a quick run repeated three times.
 std::string report(const std::string &name)
 {
-    return slurp(fixtures + "/reports/" + name);
+    return slurp(fixtures + "/" + name);
 }
 
 // The first n lines of a text.
@@ -129,12 +130,12 @@ const sample *find(const std::vector<sample> &samples, const std::string &id)
 
 TEST(Readers, RealReportsAreValid)
 {
-    const report_reading v = read_veskrane(report("veskrane.stdout"), false);
+    const report_reading v = read_veskrane(report("run-n1/veskrane-1.stdout"), false);
     EXPECT_EQ("", v.fault);
     ASSERT_NE(nullptr, find(v.samples, "veskrane-iterations-per-sec"));
     EXPECT_GT(find(v.samples, "veskrane-iterations-per-sec")->value, 0.0);
 
-    const report_reading m = read_memrate(report("memrate.stdout"));
+    const report_reading m = read_memrate(report("run-n1/memrate-1.stdout"));
     EXPECT_EQ("", m.fault);
     EXPECT_EQ(6u + 3u * 10u, m.samples.size());
     std::set<std::string> ids;
@@ -149,8 +150,8 @@ TEST(Readers, RealReportsAreValid)
 
     for (const std::string program : {"tarnvik-soft", "tarnvik-vfp"}) {
         SCOPED_TRACE(program);
-        const report_reading o = read_tarnvik_out(program, report(program + ".stdout"));
-        const report_reading e = read_tarnvik_err(program, report(program + ".stderr"));
+        const report_reading o = read_tarnvik_out(program, report("run-n1/" + program + "-1.stdout"));
+        const report_reading e = read_tarnvik_err(program, report("run-n1/" + program + "-1.stderr"));
         EXPECT_EQ("", o.fault);
         EXPECT_EQ("", e.fault);
         ASSERT_NE(nullptr, find(o.samples, program + "-norm-resid"));
@@ -163,8 +164,8 @@ TEST(Readers, RealReportsAreValid)
 // The verdict of veskrane's report, as the harness takes it.
 TEST(Readers, VeskraneVerdicts)
 {
-    const std::string full = report("veskrane.stdout");
-    const std::string quick = report("veskrane-quick.stdout");
+    const std::string full = report("run-n1/veskrane-1.stdout");
+    const std::string quick = report("run-n3/veskrane-1.stdout");
     const std::string verdict = "Correct operation validated. See readme.txt for run and reporting rules.";
     struct {
         const char *label;
@@ -189,7 +190,7 @@ TEST(Readers, VeskraneVerdicts)
         {"truncated before the verdict", head(full, 12), false, "truncated report (no verdict line)"},
         {"truncated after two lines", head(full, 2), false, "truncated report (size, time"},
         {"empty", "", false, "not a veskrane report"},
-        {"memrate's report", report("memrate.stdout"), false, "not a veskrane report"},
+        {"memrate's report", report("run-n1/memrate-1.stdout"), false, "not a veskrane report"},
         {"no measured time, quick mode",
          replace_line(replace_line(quick, "Total time (secs): ", "Total time (secs): 0.000000"), "Iterations/Sec   : ", ""),
          true, "no iterations per second (measured time 0)"},
@@ -204,7 +205,7 @@ TEST(Readers, VeskraneVerdicts)
 
 TEST(Readers, MemrateFaults)
 {
-    const std::string good = report("memrate.stdout");
+    const std::string good = report("run-n1/memrate-1.stdout");
     const std::string before1 = upto(good, "(1) Memory read/write test");
     const std::string line1 = upto(good, "Read/Write   0:").substr(before1.size());   // test 1's result line
     struct {
@@ -221,7 +222,7 @@ TEST(Readers, MemrateFaults)
         {"wrapped rate", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec => -4194304 KB/sec\n"),
          "test 1: implausible rate -4194304"},
         {"garbled line", replace(good, line1, "Read/Write   0: ten times\n"), "malformed line in test 1"},
-        {"tarnvik's report", report("tarnvik-soft.stdout"), "not a memrate report"},
+        {"tarnvik's report", report("run-n1/tarnvik-soft-1.stdout"), "not a memrate report"},
         {"empty", "", "not a memrate report"},
     };
     for (const auto &c : cases) {
@@ -233,8 +234,8 @@ TEST(Readers, MemrateFaults)
 
 TEST(Readers, TarnvikFaults)
 {
-    const std::string out = report("tarnvik-vfp.stdout");
-    const std::string err = report("tarnvik-vfp.stderr");
+    const std::string out = report("run-n1/tarnvik-vfp-1.stdout");
+    const std::string err = report("run-n1/tarnvik-vfp-1.stderr");
     const std::string rating = err.substr(err.rfind("Rolled Double  Precision"));
     const std::string figures = out.substr(out.rfind("       1.7 "));
     struct {
@@ -252,7 +253,7 @@ TEST(Readers, TarnvikFaults)
         {"negative rating", out, replace(err, rating, "Rolled Double  Precision   -12 Kflops ; 10 Reps \n"), "",
          "implausible rating -12 Kflops"},
         {"no rating line", out, head(err, 10), "", "truncated report (no rating line)"},
-        {"memrate's report", report("memrate.stdout"), report("memrate.stdout"), "not a tarnvik report",
+        {"memrate's report", report("run-n1/memrate-1.stdout"), report("run-n1/memrate-1.stdout"), "not a tarnvik report",
          "not a tarnvik report"},
     };
     for (const auto &c : cases) {
