@@ -71,6 +71,23 @@ for shell in dash "busybox sh"; do
     grep -q '^repeats=1$' "$tmp/work/first/context" || fail "$shell: context without repeats"
     grep -q '^uname=' "$tmp/work/first/context" || fail "$shell: context without uname"
 
+    # The governor is reported, and warned about unless it is "performance"; nothing is changed.
+    sys=$tmp/sys/devices/system/cpu
+    mkdir -p "$sys/cpu0/cpufreq" "$sys/cpu1/cpufreq"
+    echo performance >"$sys/cpu0/cpufreq/scaling_governor"
+    echo 996000 >"$sys/cpu0/cpufreq/scaling_cur_freq"
+    echo ondemand >"$sys/cpu1/cpufreq/scaling_governor"
+    SUITE_SYSFS=$tmp/sys suite "$shell" -o governors
+    [ "$status" -eq 0 ] && grep -qx "run-suite: warning: CPU frequency governor is 'ondemand performance', not 'performance': rates may vary (settings left as they are)" "$tmp/err" ||
+        fail "$shell: governor warning: status $status, $(cat "$tmp/err")"
+    grep -qx "cpu0_governor=performance" "$tmp/work/governors/context" && grep -qx "cpu0_khz=996000" "$tmp/work/governors/context" &&
+        grep -qx "cpu1_governor=ondemand" "$tmp/work/governors/context" || fail "$shell: governors not in the context"
+    [ "$(cat "$sys/cpu1/cpufreq/scaling_governor")" = ondemand ] || fail "$shell: governor changed"
+    echo performance >"$sys/cpu1/cpufreq/scaling_governor"
+    SUITE_SYSFS=$tmp/sys suite "$shell" -o performance
+    grep -q "warning: CPU" "$tmp/err" && fail "$shell: warning with every governor at performance"
+    rm -rf "$tmp/sys"
+
     # An existing folder is never written to.
     cp "$tmp/work/first/context" "$tmp/context.before"
     suite "$shell" -o first
