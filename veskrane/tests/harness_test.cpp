@@ -634,43 +634,38 @@ TEST(Parallel, FailedForkIsReportedAndNotWaitedFor)
     ASSERT_TRUE(keys.claim());
     prepared_contexts p;
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 1));
-    fflush(stdout);
-    FILE *tmp = tmpfile();
-    // In a helper process of an unprivileged user allowed no further process, with a child of its
-    // own still running: a wait for any child would hang on that one.
-    const pid_t helper = fork();
-    ASSERT_GE(helper, 0);
-    if (helper == 0) {
-        dup2(fileno(tmp), 1);
-        int hold[2];
-        if (pipe(hold) != 0)
-            _exit(2);
-        const pid_t sleeper = fork();
-        if (sleeper == 0) {   // lives until the helper has ended and closed the pipe
-            close(hold[1]);
-            char ch;
-            while (read(hold[0], &ch, 1) > 0) {
+    int status = -1;
+    const std::string text = capture_stdout([&] {
+        // In a helper process of an unprivileged user allowed no further process, with a child of its
+        // own still running: a wait for any child would hang on that one.
+        const pid_t helper = fork();
+        ASSERT_GE(helper, 0);
+        if (helper == 0) {
+            int hold[2];
+            if (pipe(hold) != 0)
+                _exit(2);
+            const pid_t sleeper = fork();
+            if (sleeper == 0) {   // lives until the helper has ended and closed the pipe
+                close(hold[1]);
+                char ch;
+                while (read(hold[0], &ch, 1) > 0) {
+                }
+                _exit(0);
             }
-            _exit(0);
+            close(hold[0]);
+            rlimit none{0, 0};
+            if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0)
+                _exit(3);
+            const int32_t started = vesk_start_parallel(&p.c[0]);
+            const int32_t stopped = vesk_stop_parallel(&p.c[0]);
+            fflush(stdout);
+            _exit(started == 0 && stopped == 0 && p.c[0].port.pid < 0 ? 0 : 4);
         }
-        close(hold[0]);
-        rlimit none{0, 0};
-        if (setgid(65534) != 0 || setuid(65534) != 0 || setrlimit(RLIMIT_NPROC, &none) != 0)
-            _exit(3);
-        const int32_t started = vesk_start_parallel(&p.c[0]);
-        const int32_t stopped = vesk_stop_parallel(&p.c[0]);
-        fflush(stdout);
-        _exit(started == 0 && stopped == 0 && p.c[0].port.pid < 0 ? 0 : 4);
-    }
-    int status = 0;
-    ASSERT_EQ(helper, waitpid(helper, &status, 0));
+        if (waitpid(helper, &status, 0) != helper)
+            status = -1;
+    });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
-    std::string text;
-    rewind(tmp);
-    for (int ch; (ch = fgetc(tmp)) != EOF;)
-        text.push_back(static_cast<char>(ch));
-    fclose(tmp);
     EXPECT_EQ("ERROR in fork!\n", text);
 }
 
@@ -679,29 +674,24 @@ TEST(Parallel, FailedAllocationReleasesEveryBlock)
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "an address-space limit cannot be combined with the sanitizer's shadow memory";
 #else
-    fflush(stdout);
-    FILE *tmp = tmpfile();
-    const pid_t helper = fork();
-    ASSERT_GE(helper, 0);
-    if (helper == 0) {
-        dup2(fileno(tmp), 1);
-        rlimit two_gib{2048u << 20, 2048u << 20};
-        setrlimit(RLIMIT_AS, &two_gib);
-        run_context c[max_contexts] = {};
-        c[0].exec_flags = 7;
-        const bool ok = vesk_prepare_contexts(c, 0xc0000000u);
-        fflush(stdout);
-        _exit(!ok && c[0].mem_blocks[0] == nullptr ? 0 : 4);
-    }
-    int status = 0;
-    ASSERT_EQ(helper, waitpid(helper, &status, 0));
+    int status = -1;
+    const std::string text = capture_stdout([&] {
+        const pid_t helper = fork();
+        ASSERT_GE(helper, 0);
+        if (helper == 0) {
+            rlimit two_gib{2048u << 20, 2048u << 20};
+            setrlimit(RLIMIT_AS, &two_gib);
+            run_context c[max_contexts] = {};
+            c[0].exec_flags = 7;
+            const bool ok = vesk_prepare_contexts(c, 0xc0000000u);
+            fflush(stdout);
+            _exit(!ok && c[0].mem_blocks[0] == nullptr ? 0 : 4);
+        }
+        if (waitpid(helper, &status, 0) != helper)
+            status = -1;
+    });
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(0, WEXITSTATUS(status));
-    std::string text;
-    rewind(tmp);
-    for (int ch; (ch = fgetc(tmp)) != EOF;)
-        text.push_back(static_cast<char>(ch));
-    fclose(tmp);
     EXPECT_EQ("veskrane: cannot allocate a working block of 3221225472 bytes\n", text);
 #endif
 }
