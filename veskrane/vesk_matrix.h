@@ -8,7 +8,7 @@
 // Smallest matrix area that holds a 1 x 1 problem; smaller areas give dimension 0 and no work.
 constexpr uint32_t vesk_matrix_min_size = 9;
 
-// The largest N with 8 * N * N < block_size: the dimension vesk_init_matrix aims for.
+// The largest N with 8 * N * N < block_size: the dimension vesk_init_matrix uses.
 uint32_t vesk_matrix_dim(uint32_t block_size);
 
 void matrix_add_const(uint32_t n, int16_t *a, int16_t scalar);

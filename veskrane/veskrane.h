@@ -6,11 +6,14 @@
 struct list_node;
 
 // The matrix workload's parameters: dimension N and the three N x N matrices inside the matrix area.
+// C lies on a 4-byte boundary wherever the area allows it; where it cannot, mat_c is null and C is
+// reached through mat_c_bytes only.
 struct matrix_params {
     uint32_t dim;
     int16_t *mat_a;
     int16_t *mat_b;
     int32_t *mat_c;
+    uint8_t *mat_c_bytes;   // C's first byte, wherever C lies
 };
 
 // Child-process bookkeeping of one context.

@@ -435,47 +435,78 @@ TEST(Matrix, ProductsWrapAndBitFields)
     EXPECT_EQ(0, matrix_sum(0, c3, -1));
 }
 
-// The matrices stay inside the area, on their boundaries and apart, and a test writes nothing
-// outside it, for every area alignment and for the sizes just above 8 * N * N where the alignment
-// of A leaves no room.
-TEST(Matrix, LayoutStaysInsideArea)
+// Every area size from 9 to 4100 bytes at every start offset from a 4-byte boundary: the dimension is
+// the largest with 8 * N * N < size; A, B and C lie inside the area and apart, A and B on 2-byte
+// boundaries; C is on a 4-byte boundary (mat_c set) except where no layout allows it (an even N, an
+// area starting 1 byte past a boundary with at most 2 spare bytes or 2 bytes past with 1); the first
+// and last elements of A and B hold the fill rule's values. Where the layouts differ (up to 4 spare
+// bytes), a matrix test writes nothing outside the area and gives the result of an aligned area.
+TEST(Matrix, LayoutEverySizeAndAlignment)
 {
-    alignas(4) static uint8_t block[2048];
-    for (uint32_t n = 1; n <= 15; ++n) {
-        for (uint32_t extra = 1; extra <= 4; ++extra) {
-            const uint32_t size = 8u * n * n + extra;
-            for (uint32_t offset = 0; offset < 4; ++offset) {
-                SCOPED_TRACE(testing::Message() << "size " << size << " offset " << offset);
-                uint8_t *area = block + offset;
+    // Fill-rule values for seed -1: A and B begin 1 and 0; the last elements of A and B for N = 1 to 4
+    // (elements 1, 4, 9 and 16) were worked out from the rule. From element 18 on the running seed is
+    // 0 (18! holds 2^16), so element k holds B = k and A = 2k mod 256.
+    struct { int16_t a, b; } const last_small[] = {{1, 0}, {240, -20}, {146, 30345}, {32, -32752}};
+    constexpr uint32_t max_size = 4100;
+    alignas(4) static uint8_t block[max_size + 8];
+    alignas(4) static uint8_t aligned[max_size];
+    for (uint32_t size = vesk_matrix_min_size; size <= max_size; ++size) {
+        uint32_t n = 0;
+        while (8u * (n + 1u) * (n + 1u) < size)
+            ++n;
+        const uint32_t spare = size - 8u * n * n;
+        for (uint32_t offset = 0; offset < 4; ++offset) {
+            SCOPED_TRACE(testing::Message() << "size " << size << " offset " << offset);
+            uint8_t *area = block + offset;
+            const bool run_test = spare <= 4;
+            if (run_test)
                 std::fill(block, block + sizeof block, uint8_t{0x5A});
-                matrix_params p{};
-                const uint32_t got = vesk_init_matrix(size, area, 7, &p);
-                matrix_test(got, p.mat_c, p.mat_a, p.mat_b, 0x33);
+            matrix_params p{};
+            ASSERT_EQ(n, vesk_init_matrix(size, area, -1, &p));
+            ASSERT_EQ(n, p.dim);
+            ASSERT_LT(8u * n * n, size);
+            ASSERT_GE(8u * (n + 1u) * (n + 1u), size);
+
+            const uint64_t e = static_cast<uint64_t>(n) * n;
+            const auto *a = reinterpret_cast<const uint8_t *>(p.mat_a);
+            const auto *b = reinterpret_cast<const uint8_t *>(p.mat_b);
+            const uint8_t *c = p.mat_c_bytes;
+            for (const auto &[start, bytes] : {std::pair{a, 2 * e}, std::pair{b, 2 * e}, std::pair{c, 4 * e}}) {
+                ASSERT_GE(start, area);
+                ASSERT_LE(start + bytes, area + size);
+            }
+            EXPECT_TRUE(a + 2 * e <= b || b + 2 * e <= a);
+            EXPECT_TRUE(a + 2 * e <= c || c + 4 * e <= a);
+            EXPECT_TRUE(b + 2 * e <= c || c + 4 * e <= b);
+            EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(a) % 2);
+            EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(b) % 2);
+            EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(c) % 2);
+            const bool no_aligned_c = n % 2 == 0 && ((offset == 1 && spare <= 2) || (offset == 2 && spare == 1));
+            if (no_aligned_c) {
+                EXPECT_EQ(nullptr, p.mat_c);
+            } else {
+                EXPECT_EQ(c, reinterpret_cast<const uint8_t *>(p.mat_c));
+                EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(p.mat_c) % 4);
+            }
+
+            EXPECT_EQ(1, p.mat_a[0]);
+            EXPECT_EQ(0, p.mat_b[0]);
+            const size_t last = static_cast<size_t>(e - 1);
+            if (n <= 4) {
+                EXPECT_EQ(last_small[n - 1].a, p.mat_a[last]);
+                EXPECT_EQ(last_small[n - 1].b, p.mat_b[last]);
+            } else {
+                EXPECT_EQ(static_cast<int16_t>((2 * e) % 256), p.mat_a[last]);
+                EXPECT_EQ(static_cast<int16_t>(e), p.mat_b[last]);
+            }
+
+            if (run_test) {
+                matrix_params ref{};
+                vesk_init_matrix(size, aligned, -1, &ref);
+                EXPECT_EQ(vesk_bench_matrix(&ref, 0x33, 0x1234), vesk_bench_matrix(&p, 0x33, 0x1234));
                 EXPECT_TRUE(std::all_of(block, area, [](uint8_t v) { return v == 0x5A; }));
                 EXPECT_TRUE(std::all_of(area + size, block + sizeof block, [](uint8_t v) { return v == 0x5A; }));
-                // Only an even N without room for aligning A to 4 bytes loses one row and column.
-                const bool room_to_align = (4u - offset) % 4u <= extra;
-                EXPECT_EQ(!room_to_align && n % 2 == 0 ? n - 1 : n, got);
-                const uint64_t e = static_cast<uint64_t>(got) * got;
-                const auto *a = reinterpret_cast<uint8_t *>(p.mat_a);
-                const auto *b = reinterpret_cast<uint8_t *>(p.mat_b);
-                const auto *c = reinterpret_cast<uint8_t *>(p.mat_c);
-                EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(a) % 2);
-                EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(b) % 2);
-                EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(c) % 4);
-                for (const auto &[start, bytes] : {std::pair{a, 2 * e}, std::pair{b, 2 * e}, std::pair{c, 4 * e}}) {
-                    EXPECT_GE(start, area);
-                    EXPECT_LE(start + bytes, area + size);
-                }
-                EXPECT_TRUE(a + 2 * e <= b || b + 2 * e <= a);
-                EXPECT_TRUE(a + 2 * e <= c || c + 4 * e <= a);
-                EXPECT_TRUE(b + 2 * e <= c || c + 4 * e <= b);
-                // The values do not depend on where the matrices lie.
-                matrix_params ref{};
-                alignas(4) static uint8_t aligned[2048];
-                vesk_init_matrix(8u * got * got + 1u, aligned, 7, &ref);
                 EXPECT_TRUE(std::equal(ref.mat_a, ref.mat_a + e, p.mat_a));
-                EXPECT_TRUE(std::equal(ref.mat_b, ref.mat_b + e, p.mat_b));
             }
         }
     }
