@@ -35,29 +35,28 @@ uint16_t fold_times(int16_t value, uint32_t times, uint16_t crc = 0)
     return crc;
 }
 
-// A context prepared as the driver prepares it with all three kernels: one block of 3 x area bytes
-// plus slack, list, matrix and state areas carved from it in that order, each kernel initialised.
-void prepare(run_context &ctx, std::vector<uint8_t> &block, int16_t s1, int16_t s2, int16_t s3, uint32_t area,
-             uint32_t iterations)
-{
-    block.assign(3u * area + 8u, 0xA5);
-    ctx = run_context{};
-    ctx.seed1 = s1;
-    ctx.seed2 = s2;
-    ctx.seed3 = s3;
-    ctx.block_size = area;
-    ctx.iterations = iterations;
-    ctx.exec_flags = 7;
-    ctx.mem_blocks[0] = block.data();
-    ctx.mem_blocks[1] = block.data();
-    ctx.mem_blocks[2] = block.data() + area;
-    ctx.mem_blocks[3] = block.data() + 2u * area;
-    ctx.list_head = vesk_list_init(area, ctx.mem_blocks[1], s1);
-    const uint32_t matrix_seed = static_cast<uint32_t>(static_cast<int32_t>(s1))
-                               | (static_cast<uint32_t>(static_cast<int32_t>(s2)) << 16);
-    vesk_init_matrix(area, ctx.mem_blocks[2], static_cast<int32_t>(matrix_seed), &ctx.matrix);
-    vesk_init_state(area, s1, ctx.mem_blocks[3]);
-}
+// Contexts made by the driver's own preparation for a working set of three areas of `area` bytes
+// (all three kernels, every kernel initialised); the tests run context 0. The blocks go with it.
+struct prepared_contexts {
+    run_context c[max_contexts] = {};
+
+    bool prepare(int16_t s1, int16_t s2, int16_t s3, uint32_t area, uint32_t iterations)
+    {
+        c[0].seed1 = s1;
+        c[0].seed2 = s2;
+        c[0].seed3 = s3;
+        c[0].exec_flags = 7;
+        if (!vesk_prepare_contexts(c, 3u * area))
+            return false;
+        c[0].iterations = iterations;
+        return true;
+    }
+    ~prepared_contexts()
+    {
+        for (run_context &r : c)
+            portable_free(r.mem_blocks[0]);
+    }
+};
 
 struct record {
     uint8_t pattern;
@@ -680,9 +679,9 @@ TEST(StateBench, ScansStayInsideArea)
 
 TEST(CalcFunc, Cases)
 {
-    std::vector<uint8_t> block;
-    run_context ctx{};
-    prepare(ctx, block, 0, 0, 0x66, 666, 1);
+    prepared_contexts p;
+    ASSERT_TRUE(p.prepare(0, 0, 0x66, 666, 1));
+    run_context &ctx = p.c[0];
     const std::vector<uint8_t> state_text(ctx.mem_blocks[3], ctx.mem_blocks[3] + 666);
     const uint16_t start = 0x5555;
 
@@ -756,9 +755,9 @@ TEST(Iterate, SeedSetSignatures)
         uint16_t final_one = 0;
         for (const uint32_t iterations : {1u, 2u, 10u}) {
             SCOPED_TRACE(testing::Message() << s.label << ", " << iterations << " iterations");
-            std::vector<uint8_t> block;
-            run_context ctx{};
-            prepare(ctx, block, s.s1, s.s2, s.s3, s.area, iterations);
+            prepared_contexts p;
+            ASSERT_TRUE(p.prepare(s.s1, s.s2, s.s3, s.area, iterations));
+            run_context &ctx = p.c[0];
             iterate(&ctx);
             EXPECT_EQ(s.list, ctx.crc_list);
             EXPECT_EQ(s.matrix, ctx.crc_matrix);
@@ -786,9 +785,9 @@ TEST(Iterate, RepeatsOnTheSameContext)
 {
     for (const seed_set &s : seed_sets) {
         SCOPED_TRACE(s.label);
-        std::vector<uint8_t> block;
-        run_context ctx{};
-        prepare(ctx, block, s.s1, s.s2, s.s3, s.area, 10);
+        prepared_contexts p;
+        ASSERT_TRUE(p.prepare(s.s1, s.s2, s.s3, s.area, 10));
+        run_context &ctx = p.c[0];
         const uint32_t elems = ctx.matrix.dim * ctx.matrix.dim;
         const std::vector<int16_t> a(ctx.matrix.mat_a, ctx.matrix.mat_a + elems);
         const std::vector<int16_t> b(ctx.matrix.mat_b, ctx.matrix.mat_b + elems);
@@ -816,9 +815,9 @@ TEST(ListPass, LaterIterations)
     struct { uint32_t area; bool plus_repeats; } const cases[] = {{666, true}, {2000, false}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c.area);
-        std::vector<uint8_t> block;
-        run_context ctx{};
-        prepare(ctx, block, 0, 0, 0x66, c.area, 1);
+        prepared_contexts p;
+        ASSERT_TRUE(p.prepare(0, 0, 0x66, c.area, 1));
+        run_context &ctx = p.c[0];
         // The passes as iterate runs them, each result folded into crc before the next pass.
         uint16_t results[4];
         for (int i = 0; i < 4; ++i) {
@@ -835,9 +834,9 @@ TEST(ListPass, LaterIterations)
 // it; the passes, which start at the head, then reach one node fewer.
 TEST(Iterate, KeyZeroRecordAheadOfHead)
 {
-    std::vector<uint8_t> block;
-    run_context ctx{};
-    prepare(ctx, block, 7, 7, 0x66, 666, 1);
+    prepared_contexts p;
+    ASSERT_TRUE(p.prepare(7, 7, 0x66, 666, 1));
+    run_context &ctx = p.c[0];
     EXPECT_EQ(30u, node_count(ctx.list_head));
     iterate(&ctx);
     EXPECT_EQ(29u, node_count(ctx.list_head));
@@ -851,9 +850,9 @@ TEST(ListPass, NoSearchesUsesValueZero)
 {
     for (const int16_t s3 : {int16_t{0}, int16_t{-4}}) {
         SCOPED_TRACE(s3);
-        std::vector<uint8_t> block;
-        run_context ctx{};
-        prepare(ctx, block, 0, 0, s3, 200, 1);
+        prepared_contexts p;
+        ASSERT_TRUE(p.prepare(0, 0, s3, 200, 1));
+        run_context &ctx = p.c[0];
         EXPECT_EQ(fold_times(static_cast<int16_t>(0x8080), 2 + 6), vesk_bench_list(&ctx, -1));
         // The +1 pass searches key 1, which no record has: every node after the second is folded.
         const uint16_t plus = vesk_bench_list(&ctx, 1);
