@@ -79,6 +79,7 @@ segments4=$'0x000010e1 8\n0x000010e2 8\n0x000010e3 8\n0x000010e4 8'
 case "$mode" in
 sets)
     # arguments | contexts | seed-set line | size | seedcrc | list | matrix | state
+    # The last row is no built-in set: a 513-byte matrix area with no room to align C (N = 8).
     while IFS='|' read -r args n line size seedcrc list matrix state; do
         out=$(run_isolated $args)
         masked=$(mask 's/^(\[[0-9]\]crcfinal      : )0x[0-9a-f]{4}$/\1<final>/' <<<"$out")
@@ -95,6 +96,7 @@ $(head -n "$n" <<<"$segments4")"
 8 8 8 100 0 0 1200|4|Profile generation run parameters for veskrane.|400|0x4eaf|0x6a79|0x5608|0xe5a4
 0 0 0 100|4|2K performance run parameters for veskrane.|666|0xe9f5|0xe714|0x1fd7|0x8e3a
 M2 1 0 0 100|2|2K validation run parameters for veskrane.|666|0x18f2|0xe3c1|0x0747|0x8d84
+M1 0 0 0 100 0 0 1541|1||513|0xd99e|0x050f|0x3396|0x887b
 EOF
 
     out=$(run_isolated 0 0 0 3 3)

@@ -778,6 +778,36 @@ TEST(Iterate, SeedSetSignatures)
     }
 }
 
+// Working sets whose matrix area starts 1 byte past a 4-byte boundary (blocks come from malloc) with
+// 1 spare byte and an even dimension: 289 bytes (N 6), 513 (N 8) and 801 (N 10), where C cannot lie
+// on a 4-byte boundary. One context, one iteration, all three kernels, seeds 0, 0, 0x66. The expected
+// signatures were computed by a separate program written from the workloads' description alone,
+// which also reproduces the five built-in seed sets' signatures; they are not outputs of this code.
+TEST(Iterate, MatrixAreasWithoutRoomToAlign)
+{
+    struct { uint32_t working_set; uint32_t dim; uint16_t list, matrix, state; } const cases[] = {
+        {867, 6, 0xb5b0, 0x9b70, 0x7688},
+        {1541, 8, 0x050f, 0x3396, 0x887b},
+        {2403, 10, 0x7cd6, 0x9443, 0x0c8b},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.working_set);
+        prepared_contexts p;
+        p.c[0].seed3 = 0x66;
+        p.c[0].exec_flags = 7;
+        ASSERT_TRUE(vesk_prepare_contexts(p.c, c.working_set));
+        run_context &ctx = p.c[0];
+        ctx.iterations = 1;
+        EXPECT_EQ(c.dim, ctx.matrix.dim);
+        EXPECT_EQ(nullptr, ctx.matrix.mat_c);   // the case this covers: C off its 4-byte boundary
+        iterate(&ctx);
+        EXPECT_EQ(c.list, ctx.crc_list);
+        EXPECT_EQ(c.matrix, ctx.crc_matrix);
+        EXPECT_EQ(c.state, ctx.crc_state);
+        EXPECT_EQ(c.list, ctx.crc);
+    }
+}
+
 // A second iterate on the same context (the timed run after calibration) gives the same signatures:
 // the first leaves the list in key order, the matrices and, with equal seeds, the state text as it
 // found them.
