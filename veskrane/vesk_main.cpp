@@ -319,7 +319,13 @@ int main(int argc, char *argv[])
 
     portable_init(&contexts[0].port, &argc, argv);
     const uint32_t working_set = read_parameters(&contexts[0], argc, argv);
-    if (working_set == 0 || !vesk_prepare_contexts(contexts, working_set)) {
+    // Nothing is allocated or run unless this run has the result segments to itself.
+    if (working_set == 0 || vesk_take_run_lock() != vesk_lock::taken) {
+        portable_fini(&contexts[0].port);
+        return 0;
+    }
+    if (!vesk_prepare_contexts(contexts, working_set)) {
+        vesk_release_run_lock();
         portable_fini(&contexts[0].port);
         return 0;
     }
@@ -331,6 +337,7 @@ int main(int argc, char *argv[])
 
     for (uint32_t i = 0; i < max_contexts; ++i)
         portable_free(contexts[i].mem_blocks[0]);
+    vesk_release_run_lock();
     portable_fini(&contexts[0].port);
     return 0;
 }

@@ -1,14 +1,15 @@
-// vesk_portme.cpp - the port layer (timer, memory, start-up) and the parallel contexts in child processes.
-#include <cerrno>      // errno, ECHILD, EINTR
+// vesk_portme.cpp - the port layer (timer, memory, start-up), the run lock and the parallel contexts in child processes.
+#include <cerrno>      // errno, ECHILD, EINTR, EAGAIN
 #include <cstdint>     // exact-width integers
 #include <cstdio>      // printf, puts, fflush
 #include <cstdlib>     // malloc, free, exit
-#include <cstring>     // memcpy
+#include <cstring>     // memcpy, strerror
 #include <ctime>       // clock_gettime
-#include <sys/ipc.h>   // IPC_CREAT
+#include <sys/ipc.h>   // IPC_CREAT, IPC_NOWAIT
+#include <sys/sem.h>   // semget, semop, SEM_UNDO: the run lock
 #include <sys/shm.h>   // shmget, shmat, shmdt
 #include <sys/wait.h>  // waitpid
-#include <unistd.h>    // fork
+#include <unistd.h>    // fork, getpid
 
 #include "veskrane.h"
 
@@ -78,7 +79,7 @@ void portable_fini(port_record *port)
     port->ready = 0;
 }
 
-// ---- parallel contexts ----
+// ---- parallel contexts and the run lock ----
 
 static int32_t key_base = 4321;
 static int32_t key_id = 0;   // contexts started so far; numbers the segment keys
@@ -91,6 +92,56 @@ void vesk_set_key_base(int32_t base)
 
 constexpr size_t signature_bytes = 4 * sizeof(uint16_t);
 
+// Segment key of the context started n-th.
+static key_t segment_key(int32_t n)
+{
+    return static_cast<key_t>(static_cast<uint32_t>(key_base) + static_cast<uint32_t>(n));
+}
+
+// ---- run lock ----
+
+// The segment keys are fixed, so two runs at once would share the segments. One System V semaphore,
+// keyed like the first segment (semaphore and segment keys do not meet), is 1 while a run holds the
+// segments. A run takes it by waiting for 0 and adding 1 in one atomic operation without blocking
+// (a new semaphore starts at 0, so there is nothing to initialise). The kernel undoes the 1 when the
+// process ends, however it ends; children created by fork inherit no undo and never release it.
+static int lock_id = -1;
+static pid_t lock_pid = 0;
+
+vesk_lock vesk_take_run_lock()
+{
+    const int id = semget(segment_key(0), 1, IPC_CREAT | 0666);
+    if (id >= 0) {
+        sembuf take[2] = {{0, 0, IPC_NOWAIT}, {0, 1, SEM_UNDO | IPC_NOWAIT}};
+        if (semop(id, take, 2) == 0) {
+            lock_id = id;
+            lock_pid = getpid();
+            return vesk_lock::taken;
+        }
+        if (errno == EAGAIN) {
+            printf("veskrane: another veskrane run holds the result segments (keys %ld to %ld); not run: "
+                   "run one veskrane at a time\n",
+                   static_cast<long>(segment_key(0)), static_cast<long>(segment_key(static_cast<int32_t>(max_contexts) - 1)));
+            return vesk_lock::held;
+        }
+    }
+    const int err = errno;
+    printf("veskrane: cannot take the run lock (System V semaphore key %ld): %s; not run\n",
+           static_cast<long>(segment_key(0)), strerror(err));
+    return vesk_lock::failed;
+}
+
+// Gives the lock back at the end of a run (only in the process that took it). Should this fail, the
+// kernel's undo releases it when the process ends a moment later.
+void vesk_release_run_lock()
+{
+    if (lock_id < 0 || lock_pid != getpid())
+        return;
+    sembuf give[1] = {{0, -1, SEM_UNDO | IPC_NOWAIT}};
+    semop(lock_id, give, 1);
+    lock_id = -1;
+}
+
 // Starts the context in a child process that runs its passes and leaves crc, crc_list, crc_matrix
 // and crc_state in the segment. Returns 1 in the driver, 0 when no child could be created; the
 // child does not return.
@@ -98,7 +149,7 @@ int32_t vesk_start_parallel(run_context *context)
 {
     const int32_t n = key_id;
     key_id = n + 1;
-    const key_t key = static_cast<key_t>(static_cast<uint32_t>(key_base) + static_cast<uint32_t>(n));
+    const key_t key = segment_key(n);
 
     // A line still buffered here would otherwise be written by the child as well.
     fflush(stdout);

@@ -91,6 +91,12 @@ void vesk_set_key_base(int32_t base);
 int32_t vesk_start_parallel(run_context *context);
 int32_t vesk_stop_parallel(run_context *context);
 
+// The run lock: one run at a time holds the segments. Taking it prints the one line that says why
+// when it is held by another run or cannot be used; the kernel releases it when the process ends.
+enum class vesk_lock : uint8_t { taken, held, failed };
+vesk_lock vesk_take_run_lock();
+void vesk_release_run_lock();
+
 // Run driver and report (vesk_main.cpp).
 extern const char *const mem_name[3];
 extern const char vesk_compiler_version[];

@@ -3,6 +3,7 @@
 # text, with only the fields that vary from run to run masked.
 #   e2e_veskrane.sh BINARY COMPILER sets   each built-in seed set with an explicit iteration count
 #   e2e_veskrane.sh BINARY COMPILER full   one default run: calibration, four contexts, validated
+#   e2e_veskrane.sh BINARY COMPILER concurrent   pairs of runs at once in one IPC namespace
 # BENCH_RUNNER (qemu-arm and its options, or empty) runs the binary. Every run has an IPC namespace
 # of its own, so its segments meet no other run's and vanish with it.
 set -uo pipefail
@@ -146,6 +147,45 @@ $segments4"
     # The calibrated count is a multiple of 4 contexts times a power of ten times 1 to 11.
     [ -n "$iterations" ] && [ $((iterations % 40)) -eq 0 ] \
         || { echo "FAIL: default run: iteration count $iterations"; failures=$((failures + 1)); }
+    ;;
+concurrent)
+    # Two runs with different seed sets start together in one IPC namespace, 20 times. Each report is
+    # either exactly what that run prints on its own (so its own signatures) or exactly the refusal;
+    # in no pair are both refused, and at least one pair overlapped.
+    refusal='veskrane: another veskrane run holds the result segments (keys 4321 to 4324); not run: run one veskrane at a time'
+    args_a='0 0 0 300'
+    args_b='1 0 0 300'
+    keep='s/^$//'
+    solo_a=$(run_isolated $args_a | mask "$keep" | grep -v '^0x')
+    solo_b=$(run_isolated $args_b | mask "$keep" | grep -v '^0x')
+    grep -q '^Correct operation validated\|^Errors detected$' <<<"$solo_a" && ! grep -q 'ERROR!.*crc' <<<"$solo_a$solo_b" \
+        || { echo "FAIL: a run on its own"; printf '%s\n' "$solo_a" "$solo_b"; failures=$((failures + 1)); }
+    dir=$(mktemp -d)
+    trap 'rm -rf "$dir"' EXIT
+    refused=0
+    for pair in $(seq 1 20); do
+        DIR=$dir "${isolate[@]}" bash -c '
+            "$@" '"$args_a"' >"$DIR/a" 2>&1 & a=$!
+            "$@" '"$args_b"' >"$DIR/b" 2>&1 & b=$!
+            wait $a; echo "exit status $?" >>"$DIR/a"
+            wait $b; echo "exit status $?" >>"$DIR/b"' run "${runner[@]}" "$bin"
+        both=0
+        for run in a b; do
+            if [ $run = a ]; then solo=$solo_a; else solo=$solo_b; fi
+            got=$(mask "$keep" <"$dir/$run")
+            if [ "$got" = "$refusal"$'\n''exit status 0' ]; then
+                refused=$((refused + 1))
+                both=$((both + 1))
+            elif [ "$got" != "$solo" ]; then
+                echo "FAIL: pair $pair, run $run is neither its own report nor the refusal"
+                diff <(printf '%s\n' "$solo") <(printf '%s\n' "$got")
+                failures=$((failures + 1))
+            fi
+        done
+        [ $both -lt 2 ] || { echo "FAIL: pair $pair: both runs refused"; failures=$((failures + 1)); }
+    done
+    echo "concurrent pairs: 20, refusals: $refused"
+    [ $refused -gt 0 ] || { echo "FAIL: no pair overlapped"; failures=$((failures + 1)); }
     ;;
 *)
     echo "e2e: unknown mode $mode" >&2

@@ -12,10 +12,11 @@
 #include <string>
 #include <sys/ipc.h>       // IPC_CREAT, IPC_EXCL, IPC_RMID
 #include <sys/resource.h>  // setrlimit
+#include <sys/sem.h>       // semget, semctl: the run lock's semaphore
 #include <sys/shm.h>       // shmget, shmat, shmctl
 #include <sys/wait.h>      // waitpid
 #include <thread>          // the stopped-child test
-#include <unistd.h>        // fork, dup, dup2
+#include <unistd.h>        // fork, dup, dup2, pipe
 #include <vector>
 
 #include "veskrane.h"
@@ -77,6 +78,10 @@ struct test_keys {
                 shmctl(id, IPC_RMID, nullptr);
             id = -1;
         }
+        // The run lock of a driver run on these keys.
+        const int sem = base != 0 ? semget(static_cast<key_t>(base), 0, 0) : -1;
+        if (sem >= 0)
+            semctl(sem, 0, IPC_RMID);
     }
     ~test_keys() { release(); }
 };
@@ -106,12 +111,9 @@ std::string replace_all(std::string text, const std::string &from, const std::st
     return text;
 }
 
-// Runs the whole program in this process on the given arguments, with the test's own keys.
-std::string run_driver(std::vector<std::string> args)
+// Runs the whole program in this process on the given arguments, with the keys set last.
+std::string run_main(std::vector<std::string> args)
 {
-    test_keys keys;
-    if (!keys.claim())
-        return "no free segment keys";
     args.insert(args.begin(), "veskrane");
     std::vector<char *> argv;
     for (std::string &a : args)
@@ -119,6 +121,15 @@ std::string run_driver(std::vector<std::string> args)
     argv.push_back(nullptr);
     default_num_contexts = max_contexts;
     return capture_stdout([&] { veskrane_main(static_cast<int>(args.size()), argv.data()); });
+}
+
+// Runs the whole program in this process on the given arguments, with the test's own keys.
+std::string run_driver(std::vector<std::string> args)
+{
+    test_keys keys;
+    if (!keys.claim())
+        return "no free segment keys";
+    return run_main(std::move(args));
 }
 
 std::vector<std::string> lines_of(const std::string &text)
@@ -694,6 +705,163 @@ TEST(Parallel, FailedAllocationReleasesEveryBlock)
     EXPECT_EQ(0, WEXITSTATUS(status));
     EXPECT_EQ("veskrane: cannot allocate a working block of 3221225472 bytes\n", text);
 #endif
+}
+
+// ---- run lock ----
+
+namespace {
+
+// The value of the run lock's semaphore for a key base (1 while held), -1 when there is none.
+int lock_value(int32_t base)
+{
+    const int id = semget(static_cast<key_t>(base), 0, 0);
+    return id < 0 ? -1 : semctl(id, 0, GETVAL);
+}
+
+std::string refusal(int32_t base)
+{
+    return "veskrane: another veskrane run holds the result segments (keys " + std::to_string(base) + " to " +
+           std::to_string(base + 3) + "); not run: run one veskrane at a time\n";
+}
+
+// Another process that takes the run lock and ends, without giving it back, when end() closes its pipe.
+struct lock_holder {
+    pid_t pid = -1;
+    int hold_fd = -1;
+
+    vesk_lock start()
+    {
+        int ready[2], hold[2];
+        if (pipe(ready) != 0 || pipe(hold) != 0)
+            return vesk_lock::failed;
+        fflush(stdout);
+        pid = fork();
+        if (pid == 0) {
+            close(ready[0]);
+            close(hold[1]);
+            const uint8_t got = static_cast<uint8_t>(vesk_take_run_lock());
+            if (write(ready[1], &got, 1) != 1)
+                _exit(2);
+            char ch;
+            while (read(hold[0], &ch, 1) > 0) {
+            }
+            _exit(0);
+        }
+        close(ready[1]);
+        close(hold[0]);
+        hold_fd = hold[1];
+        uint8_t got = static_cast<uint8_t>(vesk_lock::failed);
+        if (pid < 0 || read(ready[0], &got, 1) != 1)
+            got = static_cast<uint8_t>(vesk_lock::failed);
+        close(ready[0]);
+        return static_cast<vesk_lock>(got);
+    }
+    void end()
+    {
+        if (hold_fd >= 0)
+            close(hold_fd);
+        hold_fd = -1;
+        if (pid > 0)
+            waitpid(pid, nullptr, 0);
+        pid = -1;
+    }
+    ~lock_holder() { end(); }
+};
+
+} // namespace
+
+TEST(RunLock, HeldByAnotherRunAndReleasedWhenItEnds)
+{
+    test_keys keys;
+    ASSERT_TRUE(keys.claim());
+    lock_holder holder;
+    ASSERT_EQ(vesk_lock::taken, holder.start());
+    EXPECT_EQ(1, lock_value(keys.base));
+
+    vesk_lock got = vesk_lock::taken;
+    EXPECT_EQ(refusal(keys.base), capture_stdout([&] { got = vesk_take_run_lock(); }));
+    EXPECT_EQ(vesk_lock::held, got);
+    // The driver checks its arguments first, then refuses with that one line and does nothing else.
+    EXPECT_EQ(refusal(keys.base), run_main({"M1", "0", "0", "0", "1"}));
+    EXPECT_EQ(refusal(keys.base), run_main({"0", "0", "0"}));
+    EXPECT_EQ("veskrane: kernel selection \"3\" reads as 0x3; use 0 or a value with bits 0, 1 and 2 set "
+              "(7: list, matrix and state)\n",
+              run_main({"0", "0", "0", "1", "3"}));
+    EXPECT_EQ(1, lock_value(keys.base));
+
+    // The holder ends without giving the lock back: the kernel releases it.
+    holder.end();
+    EXPECT_EQ(0, lock_value(keys.base));
+    const std::vector<std::string> lines = lines_of(run_main({"M1", "0", "0", "0", "1"}));
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ("2K performance run parameters for veskrane.", lines[0]);
+    EXPECT_EQ(0, lock_value(keys.base));   // given back at the end of the run
+}
+
+TEST(RunLock, FreeLockIsTakenAndChildrenNeverReleaseIt)
+{
+    test_keys keys;
+    ASSERT_TRUE(keys.claim());
+    prepared_contexts p;
+    ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 1));
+    vesk_lock got = vesk_lock::failed;
+    EXPECT_EQ("", capture_stdout([&] { got = vesk_take_run_lock(); }));
+    ASSERT_EQ(vesk_lock::taken, got);
+    EXPECT_EQ(1, lock_value(keys.base));
+
+    // A context's child ends; a child that calls the release itself changes nothing either.
+    const std::string out = capture_stdout([&] {
+        vesk_start_parallel(&p.c[0]);
+        vesk_stop_parallel(&p.c[0]);
+        const pid_t child = fork();
+        if (child == 0) {
+            vesk_release_run_lock();
+            _exit(0);
+        }
+        if (child > 0)
+            waitpid(child, nullptr, 0);
+    });
+    EXPECT_EQ("", out);
+    EXPECT_EQ(0xe714, p.c[0].crc_list);
+    EXPECT_EQ(1, lock_value(keys.base));
+
+    lock_holder other;
+    EXPECT_EQ(vesk_lock::held, other.start());
+    other.end();
+    vesk_release_run_lock();
+    EXPECT_EQ(0, lock_value(keys.base));
+}
+
+TEST(RunLock, UnusableSemaphoreIsOneLineAndNoRun)
+{
+    if (getuid() != 0) {
+        GTEST_SKIP() << "needs to change to an unprivileged user";
+    }
+    test_keys keys;
+    ASSERT_TRUE(keys.claim());
+    // A semaphore with the lock's key that only its owner (root) may use.
+    ASSERT_GE(semget(static_cast<key_t>(keys.base), 1, IPC_CREAT | IPC_EXCL | 0600), 0);
+    int status = -1;
+    const std::string text = capture_stdout([&] {
+        const pid_t helper = fork();
+        ASSERT_GE(helper, 0);
+        if (helper == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            std::string arg0 = "veskrane", arg1 = "M1", arg2 = "1";
+            char *argv[] = {arg0.data(), arg1.data(), arg2.data(), nullptr};
+            veskrane_main(3, argv);
+            fflush(stdout);
+            _exit(0);
+        }
+        if (waitpid(helper, &status, 0) != helper)
+            status = -1;
+    });
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ("veskrane: cannot take the run lock (System V semaphore key " + std::to_string(keys.base) +
+                  "): Permission denied; not run\n",
+              text);
 }
 
 // ---- the whole driver ----
