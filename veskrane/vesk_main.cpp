@@ -5,11 +5,12 @@
 #include <cstdio>    // fprintf, printf
 #include <iterator>  // std::size
 
-#include "veskrane.h"
+#include "vesk_list_join.h"   // vesk_bench_list, vesk_list_min_size
+#include "vesk_matrix.h"      // vesk_matrix_min_size
+#include "vesk_state.h"       // vesk_state_min_size
+#include "veskrane.h"          // run_context and the entry points of harness and kernels
 
 // ---- per-context iteration loop ----
-
-#include "vesk_list_join.h"   // vesk_bench_list
 
 // Runs the context's iterations, each a +1 and a -1 list pass, folding the pass results into crc
 // after each pass (the pass itself folds its kernel results into crc first). crc_list is crc after
@@ -31,9 +32,6 @@ void iterate(run_context *context)
 }
 
 // ---- run driver ----
-
-#include "vesk_matrix.h"   // vesk_matrix_min_size
-#include "vesk_state.h"    // vesk_state_min_size
 
 // What the report says about the build; the build passes the real compiler and flags.
 #ifndef VESK_COMPILER_VERSION
@@ -73,6 +71,23 @@ static const seed_set known_seed_sets[] = {
 static const uint16_t list_known_crc[] = {0xd4b0, 0x3340, 0x6a79, 0xe714, 0xe3c1};
 static const uint16_t matrix_known_crc[] = {0xbe52, 0x1199, 0x5608, 0x1fd7, 0x0747};
 static const uint16_t state_known_crc[] = {0x5e47, 0x39bf, 0xe5a4, 0x8e3a, 0x8d84};
+
+// A context's signatures in report order: the kernel selection bit that makes the report check
+// and print one (0: printed always, never checked), its names in the mismatch and signature lines,
+// the field and the expected values per seed set.
+struct signature_line {
+    uint32_t bit;
+    const char *kernel;
+    const char *label;
+    uint16_t run_context::*field;
+    const uint16_t *known;
+};
+static const signature_line signature_lines[] = {
+    {1u, "list", "crclist", &run_context::crc_list, list_known_crc},
+    {2u, "matrix", "crcmatrix", &run_context::crc_matrix, matrix_known_crc},
+    {4u, "state", "crcstate", &run_context::crc_state, state_known_crc},
+    {0u, nullptr, "crcfinal", &run_context::crc, nullptr},
+};
 
 // Reads seeds, iterations, kernel selection and working-set size into context 0 and applies the
 // defaults. Returns the working-set size in bytes, or 0 after printing why the arguments are refused.
@@ -244,19 +259,11 @@ void vesk_report(FILE *out, run_context contexts[], uint32_t num_contexts, int32
         for (uint16_t i = 0; i < num_contexts; ++i) {
             run_context *c = &contexts[i];
             c->error_count = 0;
-            if ((c->exec_flags & 1u) && c->crc_list != list_known_crc[s]) {
-                fprintf(out, "[%u]ERROR! list crc 0x%04x - should be 0x%04x\n", static_cast<unsigned>(i),
-                        static_cast<unsigned>(c->crc_list), static_cast<unsigned>(list_known_crc[s]));
-                ++c->error_count;
-            }
-            if ((c->exec_flags & 2u) && c->crc_matrix != matrix_known_crc[s]) {
-                fprintf(out, "[%u]ERROR! matrix crc 0x%04x - should be 0x%04x\n", static_cast<unsigned>(i),
-                        static_cast<unsigned>(c->crc_matrix), static_cast<unsigned>(matrix_known_crc[s]));
-                ++c->error_count;
-            }
-            if ((c->exec_flags & 4u) && c->crc_state != state_known_crc[s]) {
-                fprintf(out, "[%u]ERROR! state crc 0x%04x - should be 0x%04x\n", static_cast<unsigned>(i),
-                        static_cast<unsigned>(c->crc_state), static_cast<unsigned>(state_known_crc[s]));
+            for (const signature_line &sig : signature_lines) {
+                if (sig.known == nullptr || (c->exec_flags & sig.bit) == 0 || c->*sig.field == sig.known[s])
+                    continue;
+                fprintf(out, "[%u]ERROR! %s crc 0x%04x - should be 0x%04x\n", static_cast<unsigned>(i), sig.kernel,
+                        static_cast<unsigned>(c->*sig.field), static_cast<unsigned>(sig.known[s]));
                 ++c->error_count;
             }
             error_total += c->error_count;
@@ -282,17 +289,13 @@ void vesk_report(FILE *out, run_context contexts[], uint32_t num_contexts, int32
     fprintf(out, "Memory location  : %s\n", mem_location);
     fprintf(out, "seedcrc          : 0x%04x\n", static_cast<unsigned>(seedcrc));
 
-    for (uint16_t i = 0; i < num_contexts; ++i)
-        if (c0->exec_flags & 1u)
-            fprintf(out, "[%d]crclist       : 0x%04x\n", static_cast<int>(i), static_cast<unsigned>(contexts[i].crc_list));
-    for (uint16_t i = 0; i < num_contexts; ++i)
-        if (c0->exec_flags & 2u)
-            fprintf(out, "[%d]crcmatrix     : 0x%04x\n", static_cast<int>(i), static_cast<unsigned>(contexts[i].crc_matrix));
-    for (uint16_t i = 0; i < num_contexts; ++i)
-        if (c0->exec_flags & 4u)
-            fprintf(out, "[%d]crcstate      : 0x%04x\n", static_cast<int>(i), static_cast<unsigned>(contexts[i].crc_state));
-    for (uint16_t i = 0; i < num_contexts; ++i)
-        fprintf(out, "[%d]crcfinal      : 0x%04x\n", static_cast<int>(i), static_cast<unsigned>(contexts[i].crc));
+    for (const signature_line &sig : signature_lines) {
+        if (sig.bit != 0 && (c0->exec_flags & sig.bit) == 0)
+            continue;
+        for (uint16_t i = 0; i < num_contexts; ++i)
+            fprintf(out, "[%d]%-14s: 0x%04x\n", static_cast<int>(i), sig.label,
+                    static_cast<unsigned>(contexts[i].*sig.field));
+    }
 
     // An unrecognised seed set cannot be validated; a short run or a data-type problem still
     // counts as an error for it, as for a recognised set.

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>   // exact-width integers
+#include <cstdio>    // FILE: the report's stream
+#include <ctime>     // timespec: the timer's stamps
 
 struct list_node;
 
@@ -60,9 +62,6 @@ void vesk_init_state(uint32_t size, int16_t seed, uint8_t *area);
 void iterate(run_context *context);
 
 // ---- harness: run parameters, port layer, parallel contexts and report ----
-
-#include <cstdio>    // FILE
-#include <ctime>     // timespec
 
 // Most contexts a run can hold; the context array always has this many records.
 constexpr uint32_t max_contexts = 4;
