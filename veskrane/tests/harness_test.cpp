@@ -809,21 +809,25 @@ TEST(RunLock, FreeLockIsTakenAndChildrenNeverReleaseIt)
     ASSERT_EQ(vesk_lock::taken, got);
     EXPECT_EQ(1, lock_value(keys.base));
 
-    // A context's child ends; a child that calls the release itself changes nothing either.
+    // A context's child ends without releasing it (children inherit no undo), and a child that
+    // calls the release itself finds it still held afterwards.
+    int status = -1;
     const std::string out = capture_stdout([&] {
         vesk_start_parallel(&p.c[0]);
         vesk_stop_parallel(&p.c[0]);
         const pid_t child = fork();
         if (child == 0) {
             vesk_release_run_lock();
-            _exit(0);
+            _exit(lock_value(keys.base) == 1 ? 0 : 1);
         }
-        if (child > 0)
-            waitpid(child, nullptr, 0);
+        if (child < 0 || waitpid(child, &status, 0) != child)
+            status = -1;
     });
     EXPECT_EQ("", out);
     EXPECT_EQ(0xe714, p.c[0].crc_list);
     EXPECT_EQ(1, lock_value(keys.base));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
 
     lock_holder other;
     EXPECT_EQ(vesk_lock::held, other.start());
