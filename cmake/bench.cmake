@@ -52,6 +52,7 @@ function(add_unit_test name)
     cmake_parse_arguments(PARSE_ARGV 1 UT "" "" "LIBS")
     add_executable(${name} ${UT_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ${UT_LIBS} GTest::gtest_main bench_warnings)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)   # the shared test helpers
     if(BENCH_TARGET_ARM)
         target_compile_options(${name} PRIVATE -Wno-psabi)
     endif()

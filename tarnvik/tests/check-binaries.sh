@@ -4,16 +4,11 @@
 # instructions (no NEON, no multiply-accumulate); both are ARM-state code, dynamically linked, and
 # load the C and mathematics libraries only.
 set -uo pipefail
+. "$(dirname "$0")/../../tests/lib.sh"   # fail, bench_finish
 soft=$1
 vfp=$2
 objdump=arm-linux-gnueabi-objdump
 readelf=arm-linux-gnueabi-readelf
-failures=0
-
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
 
 # The benchmark's own routines, by their demangled names.
 own='main|second|print_time|record_run|final_rating|single_run|averaged_run|matgen|dmxpy|epslon|check_residual|dgefa|dgesl|daxpy|ddot|dscal|idamax'
@@ -90,8 +85,4 @@ done
 "$readelf" -AW "$vfp" | grep -q 'Tag_FP_arch: VFPv3' || fail "tarnvik-vfp is not marked VFPv3"
 "$readelf" -AW "$vfp" | grep -q 'Tag_Advanced_SIMD_arch' && fail "tarnvik-vfp is marked as using NEON"
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "both binaries pass"
+bench_finish "both binaries pass"
