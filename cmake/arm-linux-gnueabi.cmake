@@ -1,5 +1,5 @@
 # arm-linux-gnueabi.cmake - cross toolchain for ARMv7-A boards (Debian's armel toolchain).
-# The toolchain defaults to armv5te, so every ARM target states its own -mcpu/-marm flags.
+# The toolchain defaults to armv5te; cmake/bench.cmake names the Cortex-A9 flags the ARM targets use.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_C_COMPILER arm-linux-gnueabi-gcc)

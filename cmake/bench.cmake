@@ -7,10 +7,26 @@ else()
     set(BENCH_TARGET_ARM OFF)
 endif()
 
-# The one warning set of the project's own sources; errors on.
+# The processor of the ARM build, named once: a Cortex-A9 running the ARM instruction set (the
+# toolchain alone would make armv5te code), with the floating-point setups its programs use. All are
+# empty on another host, where the compiler's defaults stand.
+if(BENCH_TARGET_ARM)
+    set(BENCH_CPU_FLAGS -mcpu=cortex-a9 -marm)
+    set(BENCH_FPU_NEON -mfpu=neon -mfloat-abi=softfp)    # NEON unit, soft-float calling convention
+    set(BENCH_FPU_VFP -mfpu=vfpv3 -mfloat-abi=softfp)    # scalar VFPv3 only
+    set(BENCH_FPU_SOFT -mfloat-abi=soft)                 # no floating-point unit: software routines
+    set(BENCH_STATIC_LINK -static)                       # runs on any ARMv7-A Linux
+endif()
+
+# The one warning set of the project's own sources; errors on when BENCH_WERROR is (the presets set
+# it). A plain configure, as an image builder runs it with its own compiler and flags, leaves it off.
+option(BENCH_WERROR "Treat compiler warnings as errors" OFF)
 add_library(bench_warnings INTERFACE)
 target_compile_options(bench_warnings INTERFACE
-    -Wall -Wextra -Wconversion -Wsign-conversion -Wshadow -Wdouble-promotion -Werror)
+    -Wall -Wextra -Wconversion -Wsign-conversion -Wshadow -Wdouble-promotion)
+if(BENCH_WERROR)
+    target_compile_options(bench_warnings INTERFACE -Werror)
+endif()
 if(BENCH_TARGET_ARM)
     # GCC's notes about the ARM parameter-passing ABI change of GCC 7 are not warnings about our code.
     target_compile_options(bench_warnings INTERFACE -Wno-psabi)
@@ -21,10 +37,127 @@ if(BENCH_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Programs are plain C-shaped code: no exceptions, no RTTI.
+# bench_program(target [FLAGS flags...] [LINK flags...]): a program, or a library of a program's
+# code, with its code-generation flags (processor, floating point, optimisation level, ...) and link
+# flags. Programs are plain C-shaped code: no exceptions, no RTTI. The target's options follow the
+# configuration's (CMAKE_CXX_FLAGS, an image builder's CXXFLAGS) on the command line, so the level
+# given here is the one in effect.
 function(bench_program target)
+    cmake_parse_arguments(PARSE_ARGV 1 BP "" "" "FLAGS;LINK")
     target_link_libraries(${target} PRIVATE bench_warnings)
-    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti ${BP_FLAGS})
+    get_target_property(type ${target} TYPE)
+    if(BP_LINK AND type STREQUAL "EXECUTABLE")
+        target_link_options(${target} PRIVATE ${BP_LINK})
+    endif()
+endfunction()
+
+# True when flag only steers warnings or diagnostics: it changes no code. -Wl, -Wa and -Wp, pass
+# options on to the linker, assembler and preprocessor and are kept.
+function(_bench_is_diagnostic out flag)
+    if((flag MATCHES "^-W" AND NOT flag MATCHES "^-W[lap],") OR flag MATCHES "^-fdiagnostics-"
+       OR flag MATCHES "^-pedantic" OR flag STREQUAL "-w" OR flag MATCHES "^-fmax-errors=")
+        set(${out} TRUE PARENT_SCOPE)
+    else()
+        set(${out} FALSE PARENT_SCOPE)
+    endif()
+endfunction()
+
+# The option a flag sets: flags with the same key override one another and the last one takes
+# effect (-O2 ... -O3; -mfpu=a ... -mfpu=b; -marm ... -mthumb; -fx ... -fno-x; -std=a ... -std=b).
+# Any other flag is its own key, as are sanitizer lists and prefix maps, which add up.
+function(_bench_flag_key out flag)
+    if(flag MATCHES "^-O")
+        set(key "-O")
+    elseif(flag MATCHES "^-m(arm|thumb)$")
+        set(key "-m(arm|thumb)")
+    elseif(flag MATCHES "^-std=")
+        set(key "-std")
+    elseif(flag MATCHES "^-f(no-)?sanitize=" OR flag MATCHES "^-f[a-z]*-prefix-map=")
+        set(key "${flag}")   # these add up rather than override
+    elseif(flag MATCHES "^-([mf])(no-)?([^=]+)")
+        set(key "-${CMAKE_MATCH_1}${CMAKE_MATCH_3}")
+    else()
+        set(key "${flag}")
+    endif()
+    set(${out} "${key}" PARENT_SCOPE)
+endfunction()
+
+# bench_flags_text(out target): the flags that shaped target's code, as the programs report them.
+# The compile flags in command-line order (the configuration's, the target's own and those of the
+# libraries it uses, then the language standard) keep, of flags that override one another, only the
+# last; then the link flags not named already. Warning and diagnostic options are left out, and so
+# are the target's definitions and include folders, which are its own configuration.
+function(bench_flags_text out target)
+    string(TOUPPER "${CMAKE_BUILD_TYPE}" config)
+    separate_arguments(compile UNIX_COMMAND "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${config}}")
+    separate_arguments(link UNIX_COMMAND "${CMAKE_EXE_LINKER_FLAGS} ${CMAKE_EXE_LINKER_FLAGS_${config}}")
+    get_target_property(options ${target} COMPILE_OPTIONS)
+    get_target_property(link_options ${target} LINK_OPTIONS)
+    get_target_property(libraries ${target} LINK_LIBRARIES)
+    foreach(list options link_options libraries)
+        if(NOT ${list})
+            set(${list} "")
+        endif()
+    endforeach()
+    list(APPEND compile ${options})
+    list(APPEND link ${link_options})
+    foreach(library IN LISTS libraries)
+        if(TARGET ${library})
+            get_target_property(interface ${library} INTERFACE_COMPILE_OPTIONS)
+            if(interface)
+                list(APPEND compile ${interface})
+            endif()
+            get_target_property(interface ${library} INTERFACE_LINK_OPTIONS)
+            if(interface)
+                list(APPEND link ${interface})
+            endif()
+        endif()
+    endforeach()
+    get_target_property(standard ${target} CXX_STANDARD)
+    get_target_property(extensions ${target} CXX_EXTENSIONS)
+    if(standard AND extensions)
+        list(APPEND compile ${CMAKE_CXX${standard}_EXTENSION_COMPILE_OPTION})
+    elseif(standard)
+        list(APPEND compile ${CMAKE_CXX${standard}_STANDARD_COMPILE_OPTION})
+    endif()
+
+    set(shaping "")
+    foreach(flag IN LISTS compile)
+        _bench_is_diagnostic(diagnostic "${flag}")
+        if(NOT diagnostic)
+            list(APPEND shaping "${flag}")
+        endif()
+    endforeach()
+    set(kept "")
+    list(LENGTH shaping count)
+    set(index 0)
+    foreach(flag IN LISTS shaping)
+        math(EXPR index "${index} + 1")
+        _bench_flag_key(key "${flag}")
+        set(overridden FALSE)
+        if(index LESS count)
+            list(SUBLIST shaping ${index} -1 later)
+            foreach(other IN LISTS later)
+                _bench_flag_key(other_key "${other}")
+                if(other_key STREQUAL key)
+                    set(overridden TRUE)
+                    break()
+                endif()
+            endforeach()
+        endif()
+        if(NOT overridden)
+            list(APPEND kept "${flag}")
+        endif()
+    endforeach()
+    foreach(flag IN LISTS link)
+        _bench_is_diagnostic(diagnostic "${flag}")
+        if(NOT diagnostic AND NOT flag IN_LIST kept)
+            list(APPEND kept "${flag}")
+        endif()
+    endforeach()
+    list(JOIN kept " " text)
+    set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
 # The runner that executes a built program of this build: qemu for ARM code on another host, nothing natively.
@@ -52,6 +185,7 @@ function(add_unit_test name)
     cmake_parse_arguments(PARSE_ARGV 1 UT "" "" "LIBS")
     add_executable(${name} ${UT_UNPARSED_ARGUMENTS})
     target_link_libraries(${name} PRIVATE ${UT_LIBS} GTest::gtest_main bench_warnings)
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)   # the shared test helpers
     if(BENCH_TARGET_ARM)
         target_compile_options(${name} PRIVATE -Wno-psabi)
     endif()

@@ -5,11 +5,10 @@
 # the measured figures masked field by field, and a final rating that matches the averaged runs;
 # the two streams interleaved in report order when they share a file.
 set -uo pipefail
+. "$(dirname "$0")/../../tests/lib.sh"   # runner, bench_scratch, fail, bench_finish
 expected=$1
 shift
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
+bench_scratch
 
 # The report on standard error with every measured figure replaced by '#'; a figure that does not
 # fill its field as printed is left in place so that the comparison shows it.
@@ -51,24 +50,17 @@ expected_stderr >"$work/expected-stderr"
 
 for program in "$@"; do
     name=$(basename "$program")
-    # BENCH_RUNNER is a command line (empty natively): split into words on purpose.
-    # shellcheck disable=SC2086
-    $BENCH_RUNNER "$program" >"$work/$name.out" 2>"$work/$name.err"
+    "${runner[@]}" "$program" >"$work/$name.out" 2>"$work/$name.err"
     status=$?
-    if [ "$status" -ne 0 ]; then
-        echo "FAIL: $name exited with status $status"
-        failures=$((failures + 1))
-    fi
+    [ "$status" -eq 0 ] || fail "$name exited with status $status"
     if ! cmp -s "$expected" "$work/$name.out"; then
-        echo "FAIL: standard output of $name differs from the expected text:"
+        fail "standard output of $name differs from the expected text:"
         diff "$expected" "$work/$name.out"
-        failures=$((failures + 1))
     fi
     mask_stderr <"$work/$name.err" >"$work/$name.masked"
     if ! cmp -s "$work/expected-stderr" "$work/$name.masked"; then
-        echo "FAIL: standard error of $name is not in the report's layout (expected < > got):"
+        fail "standard error of $name is not in the report's layout (expected < > got):"
         diff "$work/expected-stderr" "$work/$name.masked"
-        failures=$((failures + 1))
         continue
     fi
     # The final rating is the smaller kflops figure of the averaged runs (rows of runs 3 and 7);
@@ -82,8 +74,7 @@ for program in "$@"; do
             d = rating - want
             if (d < -1 || d > 1) { printf "rating %d, averaged runs %d and %d\n", rating, k3, k7; exit 1 }
         }' "$work/$name.err"; then
-        echo "FAIL: final rating of $name is not the smaller averaged rating"
-        failures=$((failures + 1))
+        fail "final rating of $name is not the smaller averaged rating"
     fi
 done
 
@@ -91,16 +82,10 @@ done
 # arguments are ignored.
 last=${*: -1}
 { head -n 2 "$expected"; head -n 2 "$expected"; tail -n 2 "$expected"; } >"$work/combined-head"
-# shellcheck disable=SC2086
-$BENCH_RUNNER "$last" 100 >"$work/combined" 2>&1
+"${runner[@]}" "$last" 100 >"$work/combined" 2>&1
 if ! head -n 6 "$work/combined" | cmp -s "$work/combined-head" -; then
-    echo "FAIL: $(basename "$last") with an argument, both streams to one file:"
+    fail "$(basename "$last") with an argument, both streams to one file:"
     head -n 7 "$work/combined"
-    failures=$((failures + 1))
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "all builds print the expected report"
+bench_finish "all builds print the expected report"

@@ -2,46 +2,17 @@
 // floating-point build (software, VFP, native).
 #include <cmath>       // INFINITY, NAN, ldexp
 #include <cstdint>     // int32_t
-#include <cstdio>      // FILE, tmpfile, fflush
+#include <cstdio>      // stdout, stderr
 #include <cstring>     // memcmp
 #include <string>
-#include <unistd.h>    // dup, dup2, close
 #include <gtest/gtest.h>
+#include "capture.h"   // captured: what a routine prints to stdout or stderr
 #include "tarnvikc.h"
 
 namespace {
 
 constexpr double eps52 = 2.220446049250313e-16;   // 2^-52
 constexpr double ops100 = 2.0 * 1000000.0 / 3.0 + 2.0 * 10000.0;
-
-// Everything that fn writes to stream (stdout or stderr), read back from a temporary file.
-template <typename Fn>
-std::string capture(FILE *stream, Fn fn)
-{
-    fflush(stream);
-    const int fd = fileno(stream);
-    const int saved = dup(fd);
-    if (saved < 0)
-        return "<capture failed>";
-    FILE *tmp = tmpfile();
-    if (tmp == nullptr) {
-        close(saved);
-        return "<capture failed>";
-    }
-    dup2(fileno(tmp), fd);
-    fn();
-    fflush(stream);
-    dup2(saved, fd);
-    close(saved);
-    rewind(tmp);
-    std::string text;
-    char buf[256];
-    size_t got;
-    while ((got = fread(buf, 1, sizeof buf, tmp)) > 0)
-        text.append(buf, got);
-    fclose(tmp);
-    return text;
-}
 
 bool same_bits(double x, double y)
 {
@@ -462,7 +433,7 @@ TEST(CheckResidual, SameFiguresDigitForDigitInBothLayouts)
         matgen(m, ld, 100, System100::rhs, &largest);
         dgefa(m, ld, 100, System100::ipvt, &info);
         dgesl(m, ld, 100, System100::ipvt, System100::rhs, 0);
-        EXPECT_EQ(want, capture(stdout, [&] { check_residual(m, ld, 100, System100::rhs, System100::solution); }));
+        EXPECT_EQ(want, captured(stdout, [&] { check_residual(m, ld, 100, System100::rhs, System100::solution); }));
     }
 }
 
@@ -474,7 +445,7 @@ TEST(CheckResidual, NonFiniteSolutionShowsInTheFigures)
     for (int32_t i = 0; i < 100; i++)
         System100::rhs[i] = 1.0;
     System100::rhs[50] = NAN;
-    const std::string text = capture(stdout, [&] { check_residual(m, 201, 100, System100::rhs, System100::solution); });
+    const std::string text = captured(stdout, [&] { check_residual(m, 201, 100, System100::rhs, System100::solution); });
     EXPECT_NE(std::string::npos, text.find("nan")) << text;
 }
 
@@ -495,7 +466,7 @@ TEST(PrintTime, RowLayout)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         record_run(2, c.factor_secs, c.solve_secs, ops100);
-        EXPECT_EQ(c.want, capture(stderr, [] { print_time(2); }));
+        EXPECT_EQ(c.want, captured(stderr, [] { print_time(2); }));
     }
 }
 

@@ -5,11 +5,9 @@
 # expected text with the program's own formats, so every other byte is compared exactly.
 # Usage: memrate_e2e.sh PROGRAM [sanitized]; BENCH_RUNNER holds the emulator command, if any.
 set -uo pipefail
+. "$(dirname "$0")/../../tests/lib.sh"   # runner, fail, bench_finish
 program=$1
 sanitized=${2:-}
-read -r -a runner <<< "${BENCH_RUNNER:-}"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # run ARGS...: the program's standard output and standard error, byte for byte, then "rc=STATUS".
 run() {
@@ -111,7 +109,7 @@ check_run abc 0
 # A block the allocator cannot give: the error line only. A 32-bit process cannot hold it at all;
 # a native process is held under a 1 GiB address-space limit, or the sanitizer's allocation cap.
 nomem=$' Error :: malloc failed\nrc=0'
-if [ -n "${BENCH_RUNNER:-}" ]; then
+if [ ${#runner[@]} -ne 0 ]; then
     compare "allocation failure" "$nomem" "$(run -1)"
 elif [ -n "$sanitized" ]; then
     # The sanitizer reports the refused allocation on standard error; that line is its own.
@@ -122,8 +120,4 @@ else
     compare "allocation failure" "$nomem" "$(ulimit -v 1048576; run -1)"
 fi
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures end-to-end check(s) failed"
-    exit 1
-fi
-echo "memrate end-to-end: all runs as expected"
+bench_finish "memrate end-to-end: all runs as expected" end-to-end

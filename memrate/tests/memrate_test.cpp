@@ -1,12 +1,12 @@
 // memrate_test.cpp - the tester's rules, result lines and transfer kernels.
 #include <cstdint>   // exact-width integers
-#include <cstdio>    // open_memstream, fclose
-#include <cstdlib>   // free
+#include <cstdio>    // FILE
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "capture.h"   // printed: what a printer writes to the FILE * it is handed
 #include "memrate.h"
 
 namespace {
@@ -99,20 +99,6 @@ TEST(RateKbPerSec, ZeroElapsedHasNoRate)
         SCOPED_TRACE(counted_bytes);
         EXPECT_FALSE(rate_kb_per_sec(counted_bytes, 0).timed);
     }
-}
-
-// Runs a printer into memory and returns the text it wrote.
-template <typename Print>
-std::string printed(Print print)
-{
-    char *text = nullptr;
-    size_t length = 0;
-    FILE *out = open_memstream(&text, &length);
-    print(out);
-    fclose(out);
-    std::string result(text, length);
-    free(text);
-    return result;
 }
 
 TEST(ResultLines, PassTests)

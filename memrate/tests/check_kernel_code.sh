@@ -5,12 +5,11 @@
 # the block-copy routines call memcpy and nothing else.
 # Usage: check_kernel_code.sh OBJDUMP PROGRAM
 set -uo pipefail
+. "$(dirname "$0")/../../tests/lib.sh"   # fail, bench_finish
 objdump=$1
 program=$2
 
 listing=$("$objdump" -d -C --no-show-raw-insn "$program") || { echo "FAIL: cannot disassemble $program"; exit 1; }
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cond='(eq|ne|cs|hs|cc|lo|mi|pl|vs|vc|hi|ls|ge|lt|gt|le|al)?'
 
@@ -94,8 +93,4 @@ check_word_kernel stride_write some some
 check_copy_routine memcpy_ping_pong
 check_copy_routine memcpy_one_way
 
-if [ "$failures" -ne 0 ]; then
-    echo "$failures kernel code check(s) failed"
-    exit 1
-fi
-echo "kernel code: word accesses only, no calls inside the loops"
+bench_finish "kernel code: word accesses only, no calls inside the loops" "kernel code"
