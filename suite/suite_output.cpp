@@ -6,7 +6,6 @@
 #include <cstring>         // std::strerror
 #include <fcntl.h>         // open
 #include <nlohmann/json.hpp>
-#include <sys/stat.h>      // stat
 #include <sys/wait.h>      // WIFEXITED
 #include <unistd.h>        // close, unlink
 
@@ -116,10 +115,29 @@ void write_summary(FILE *out, const suite_results &r)
         int runs = 0, valid = 0;
         std::string fault;
         count_runs(r, program, runs, valid, fault);
+        // What quick mode accepted, and the first warning, beside the program's verdict.
+        int accepted = 0, warned = 0;
+        std::string acceptance, warning;
+        for (const program_run &run : r.runs) {
+            if (run.program != program)
+                continue;
+            if (run.valid && !run.accepted.empty() && accepted++ == 0)
+                acceptance = run.accepted;
+            if (!run.warnings.empty() && warned++ == 0)
+                warning = "run " + std::to_string(run.rep) + ": " + run.warnings.front();
+        }
+        if (accepted > 0)
+            acceptance = "; " + (accepted == valid ? "" : std::to_string(accepted) + " of them ") + acceptance;
+        if (warned > 1)
+            warning += " (and " + std::to_string(warned - 1) + " more run" + (warned > 2 ? "s" : "") + ")";
+        if (!warning.empty())
+            warning = "; warning, " + warning;
         if (runs == valid)
-            std::fprintf(out, "%-13s valid (%d of %d runs)\n", program, valid, runs);
+            std::fprintf(out, "%-13s valid (%d of %d runs%s)%s\n", program, valid, runs, acceptance.c_str(),
+                         warning.c_str());
         else
-            std::fprintf(out, "%-13s INVALID (%d of %d runs valid): %s\n", program, valid, runs, fault.c_str());
+            std::fprintf(out, "%-13s INVALID (%d of %d runs valid): %s%s\n", program, valid, runs, fault.c_str(),
+                         warning.c_str());
     }
     std::fprintf(out, "\nVerdict: %s\n", all_valid(r) ? "PASS" : "FAIL");
 }
@@ -140,7 +158,7 @@ void write_json(FILE *out, const suite_results &r, const char *suite_version)
     doc["schema"] = "boardbench-results";
     doc["schema_version"] = json_schema_version;
     doc["suite_report_version"] = suite_version;
-    doc["results_folder"] = r.dir;
+    doc["results_folder"] = r.folder;
     json context = json::object();
     for (const auto &kv : r.context)
         context[kv.first] = kv.second;
@@ -156,18 +174,30 @@ void write_json(FILE *out, const suite_results &r, const char *suite_version)
         int runs = 0, valid = 0;
         std::string fault;
         count_runs(r, program, runs, valid, fault);
-        json verdicts = json::array();
-        for (const program_run &run : r.runs)
-            if (run.program == program)
-                verdicts.push_back(run.verdict);
+        json verdicts = json::array(), details = json::array();
+        for (const program_run &run : r.runs) {
+            if (run.program != program)
+                continue;
+            verdicts.push_back(run.verdict);
+            json d = {{"run", run.rep}, {"valid", run.valid}, {"verdict", run.verdict}};
+            if (!run.accepted.empty())
+                d["accepted"] = run.accepted;
+            d["warnings"] = run.warnings;
+            details.push_back(d);
+        }
         programs.push_back({{"name", program}, {"runs", runs}, {"valid_runs", valid}, {"valid", runs > 0 && runs == valid},
-                            {"verdicts", verdicts}});
+                            {"verdicts", verdicts}, {"run_details", details}});
     }
     doc["programs"] = programs;
 
     json problems = json::array();
     for (const problem &p : r.problems)
-        problems.push_back({{"file", p.file}, {"message", p.message}});
+    {
+        // Named within the canonical folder, so that the document is the same from wherever it was made.
+        const std::string prefix = r.dir + "/";
+        const std::string file = p.file.starts_with(prefix) ? r.folder + "/" + p.file.substr(prefix.size()) : p.file;
+        problems.push_back({{"file", file}, {"message", p.message}});
+    }
     doc["problems"] = problems;
 
     json metrics = json::array();
@@ -295,6 +325,37 @@ std::string stride_plot_script(const suite_results &r, const std::string &output
     return script + data + plots + "\n";
 }
 
+namespace {
+
+// True when a drawn file ends as a whole SVG or PNG file does.
+bool plot_file_complete(const std::string &path, bool png)
+{
+    const file_text f = read_results_file(path);
+    if (f.state != file_text::ok)
+        return false;
+    const std::string &t = f.text;
+    if (png)
+        return t.ends_with(std::string("IEND\xae\x42\x60\x82", 8));
+    const size_t end = t.rfind("</svg>");
+    return end != std::string::npos && t.find_first_not_of(" \n", end + 6) == std::string::npos;
+}
+
+}  // namespace
+
+std::string write_all(int fd, const std::string &text, const char *what, write_function write_some)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write_some(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return std::string("cannot write ") + what + ": " + (n < 0 ? std::strerror(errno) : "nothing written");
+        done += static_cast<size_t>(n);   // a short write goes on with the rest
+    }
+    return {};
+}
+
 std::string plot_strides(const suite_results &r, const std::string &output)
 {
     const bool svg = output.size() >= 4 && output.compare(output.size() - 4, 4, ".svg") == 0;
@@ -318,13 +379,21 @@ std::string plot_strides(const suite_results &r, const std::string &output)
         unlink(output.c_str());
         return "gnuplot could not be started";
     }
-    std::fputs(script.c_str(), gp);
+    const bool sent = std::fputs(script.c_str(), gp) >= 0 && std::fflush(gp) == 0;
+    const int send_errno = errno;
     const int status = pclose(gp);
-    struct stat st {};
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 || stat(output.c_str(), &st) != 0 ||
-        st.st_size == 0) {
+    if (!sent) {
+        unlink(output.c_str());
+        return std::string("cannot write the plot script to gnuplot: ") + std::strerror(send_errno);
+    }
+    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         unlink(output.c_str());
         return output + ": gnuplot failed to draw the plot";
+    }
+    // gnuplot does not always say when its own write failed: the file must end as a whole one does.
+    if (!plot_file_complete(output, png)) {
+        unlink(output.c_str());
+        return "cannot write " + output + ": the plot file was left incomplete (is the disk full?)";
     }
     return {};
 }

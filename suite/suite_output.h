@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdio>     // FILE
 #include <string>     // std::string
+#include <unistd.h>   // write, ssize_t
 #include "suite_results.h"
 
 // Version of the JSON layout; raised whenever a field changes meaning or disappears.
@@ -16,6 +17,12 @@ void write_json(FILE *out, const suite_results &results, const char *suite_versi
 void write_csv(FILE *out, const suite_results &results);
 void write_lava(FILE *out, const suite_results &results);
 void write_compare(FILE *out, const suite_results &a, const suite_results &b);
+
+// Writes a whole text to a file descriptor, going on after short writes. Returns an empty string,
+// or "cannot write WHAT: reason" when a write fails. write_some stands for write(2); the tests
+// hand in one that fails.
+using write_function = ssize_t (*)(int fd, const void *data, size_t size);
+std::string write_all(int fd, const std::string &text, const char *what, write_function write_some = ::write);
 
 // The gnuplot script that draws memrate's three stride sweeps into output (".svg" or ".png");
 // empty when the folder holds no sweep.

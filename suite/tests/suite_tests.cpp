@@ -331,7 +331,7 @@ TEST(Folder, DamagedCopies)
         {"foreign output", "tarnvik-soft-1.stderr", [](const std::string &p) { spill(p, "Segmentation fault\n"); },
          "not a tarnvik report"},
         {"failed program", "veskrane-3.status", [](const std::string &p) { spill(p, "139\n"); },
-         "the program ended with status 139 (killed by a signal)"},
+         "the program ended with status 139: killed by signal 11 (SEGV)"},
         {"accuracy differs between builds", "tarnvik-vfp-1.stdout",
          [](const std::string &p) { spill(p, replace(slurp(p), "e-14", "e-13")); },
          "accuracy figures differ from those of the other tarnvik build"},
