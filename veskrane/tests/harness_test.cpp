@@ -4,8 +4,7 @@
 #include <algorithm>       // sort, find
 #include <chrono>          // sleeps in the stopped-child test
 #include <cstdint>         // exact-width integers
-#include <cstdio>          // open_memstream, tmpfile
-#include <cstdlib>         // free
+#include <cstdio>          // FILE, stdout, fflush
 #include <cstring>         // memcpy
 #include <random>          // the fuzz tests
 #include <signal.h>        // kill, SIGSTOP, SIGCONT, SIGKILL
@@ -16,35 +15,15 @@
 #include <sys/shm.h>       // shmget, shmat, shmctl
 #include <sys/wait.h>      // waitpid
 #include <thread>          // the stopped-child test
-#include <unistd.h>        // fork, dup, dup2, pipe
+#include <unistd.h>        // fork, pipe
 #include <vector>
 
+#include "capture.h"    // printed, captured: the text the code under test writes
 #include "veskrane.h"
 
 int veskrane_main(int argc, char *argv[]);
 
 namespace {
-
-// Runs f with standard output (of this process and of every child it creates) sent to a temporary
-// file, and returns what was written.
-template <typename F>
-std::string capture_stdout(F f)
-{
-    fflush(stdout);
-    FILE *tmp = tmpfile();
-    const int saved = dup(1);
-    dup2(fileno(tmp), 1);
-    f();
-    fflush(stdout);
-    dup2(saved, 1);
-    close(saved);
-    std::string text;
-    rewind(tmp);
-    for (int ch; (ch = fgetc(tmp)) != EOF;)
-        text.push_back(static_cast<char>(ch));
-    fclose(tmp);
-    return text;
-}
 
 // Segment keys of the test's own: four consecutive keys created exclusively (so no other test or
 // run uses them) and removed afterwards. first_size lets a test make the first one too small.
@@ -120,7 +99,7 @@ std::string run_main(std::vector<std::string> args)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     default_num_contexts = max_contexts;
-    return capture_stdout([&] { veskrane_main(static_cast<int>(args.size()), argv.data()); });
+    return captured(stdout, [&] { veskrane_main(static_cast<int>(args.size()), argv.data()); });
 }
 
 // Runs the whole program in this process on the given arguments, with the test's own keys.
@@ -456,13 +435,7 @@ TEST(Report, WholeTexts)
             r.crc_state = c.state;
             r.error_count = 77;
         }
-        char *buf = nullptr;
-        size_t len = 0;
-        FILE *out = open_memstream(&buf, &len);
-        vesk_report(out, contexts, c.num_contexts, c.ticks);
-        fclose(out);
-        EXPECT_EQ(expand(c.want), std::string(buf, len));
-        free(buf);
+        EXPECT_EQ(expand(c.want), printed([&](FILE *out) { vesk_report(out, contexts, c.num_contexts, c.ticks); }));
         if (c.bad_context >= 0) {
             EXPECT_EQ(1, contexts[c.bad_context].error_count);
         }
@@ -542,7 +515,7 @@ TEST(Parallel, FourContextsReturnTheirSignaturesThroughTheirSegments)
         SCOPED_TRACE(run);
         vesk_set_key_base(keys.base);
         int32_t started[max_contexts] = {}, stopped[max_contexts] = {};
-        const std::string out = capture_stdout([&] {
+        const std::string out = captured(stdout, [&] {
             for (uint32_t i = 0; i < max_contexts; ++i)
                 started[i] = vesk_start_parallel(&p.c[i]);
             for (uint32_t i = 0; i < max_contexts; ++i)
@@ -572,7 +545,7 @@ TEST(Parallel, SegmentTooSmallIsReportedAndNothingCollected)
     prepared_contexts p;
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 1));
     int32_t stopped = -1;
-    const std::string out = capture_stdout([&] {
+    const std::string out = captured(stdout, [&] {
         vesk_start_parallel(&p.c[0]);
         stopped = vesk_stop_parallel(&p.c[0]);
     });
@@ -593,7 +566,7 @@ TEST(Parallel, StoppedChildIsWaitedForUntilItEnds)
     prepared_contexts p;
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 200));
     int32_t stopped = -1;
-    const std::string out = capture_stdout([&] {
+    const std::string out = captured(stdout, [&] {
         vesk_start_parallel(&p.c[0]);
         kill(p.c[0].port.pid, SIGSTOP);
         std::thread resume([pid = p.c[0].port.pid] {
@@ -625,7 +598,7 @@ TEST(Parallel, StaleSegmentIsNotTakenFromAChildThatDidNotFinish)
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 100000000));
     int32_t stopped = -1;
     pid_t pid = 0;
-    const std::string out = capture_stdout([&] {
+    const std::string out = captured(stdout, [&] {
         vesk_start_parallel(&p.c[0]);
         pid = p.c[0].port.pid;
         kill(pid, SIGKILL);
@@ -646,7 +619,7 @@ TEST(Parallel, FailedForkIsReportedAndNotWaitedFor)
     prepared_contexts p;
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 1));
     int status = -1;
-    const std::string text = capture_stdout([&] {
+    const std::string text = captured(stdout, [&] {
         // In a helper process of an unprivileged user allowed no further process, with a child of its
         // own still running: a wait for any child would hang on that one.
         const pid_t helper = fork();
@@ -686,7 +659,7 @@ TEST(Parallel, FailedAllocationReleasesEveryBlock)
     GTEST_SKIP() << "an address-space limit cannot be combined with the sanitizer's shadow memory";
 #else
     int status = -1;
-    const std::string text = capture_stdout([&] {
+    const std::string text = captured(stdout, [&] {
         const pid_t helper = fork();
         ASSERT_GE(helper, 0);
         if (helper == 0) {
@@ -779,7 +752,7 @@ TEST(RunLock, HeldByAnotherRunAndReleasedWhenItEnds)
     EXPECT_EQ(1, lock_value(keys.base));
 
     vesk_lock got = vesk_lock::taken;
-    EXPECT_EQ(refusal(keys.base), capture_stdout([&] { got = vesk_take_run_lock(); }));
+    EXPECT_EQ(refusal(keys.base), captured(stdout, [&] { got = vesk_take_run_lock(); }));
     EXPECT_EQ(vesk_lock::held, got);
     // The driver checks its arguments first, then refuses with that one line and does nothing else.
     EXPECT_EQ(refusal(keys.base), run_main({"M1", "0", "0", "0", "1"}));
@@ -805,14 +778,14 @@ TEST(RunLock, FreeLockIsTakenAndChildrenNeverReleaseIt)
     prepared_contexts p;
     ASSERT_TRUE(p.prepare(0, 0, 0x66, 2000, 1));
     vesk_lock got = vesk_lock::failed;
-    EXPECT_EQ("", capture_stdout([&] { got = vesk_take_run_lock(); }));
+    EXPECT_EQ("", captured(stdout, [&] { got = vesk_take_run_lock(); }));
     ASSERT_EQ(vesk_lock::taken, got);
     EXPECT_EQ(1, lock_value(keys.base));
 
     // A context's child ends without releasing it (children inherit no undo), and a child that
     // calls the release itself finds it still held afterwards.
     int status = -1;
-    const std::string out = capture_stdout([&] {
+    const std::string out = captured(stdout, [&] {
         vesk_start_parallel(&p.c[0]);
         vesk_stop_parallel(&p.c[0]);
         const pid_t child = fork();
@@ -846,7 +819,7 @@ TEST(RunLock, UnusableSemaphoreIsOneLineAndNoRun)
     // A semaphore with the lock's key that only its owner (root) may use.
     ASSERT_GE(semget(static_cast<key_t>(keys.base), 1, IPC_CREAT | IPC_EXCL | 0600), 0);
     int status = -1;
-    const std::string text = capture_stdout([&] {
+    const std::string text = captured(stdout, [&] {
         const pid_t helper = fork();
         ASSERT_GE(helper, 0);
         if (helper == 0) {
