@@ -59,8 +59,6 @@ for name in want:
     value = got.get(name)
     if not isinstance(value, (int, float)) or isinstance(value, bool) or not math.isfinite(value):
         faults.append("figure %s is %r, not a number" % (name, value))
-if sorted(got) != sorted(want):
-    faults.append("figures beyond the expected ones: %s" % sorted(set(got) - set(want)))
 if data["valid"] is not True:
     faults.append("valid is %r" % data["valid"])
 ctx = data["context"]
