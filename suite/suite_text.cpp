@@ -4,6 +4,7 @@
 #include <cerrno>       // errno
 #include <charconv>     // std::from_chars
 #include <cmath>        // std::isfinite
+#include <cstdio>       // std::snprintf
 #include <cstring>      // std::strerror
 #include <fcntl.h>      // open, O_NONBLOCK
 #include <sys/stat.h>   // stat, fstat
@@ -142,8 +143,9 @@ file_text read_results_file(const std::string &path)
         f.fault = "not a regular file: not read";
         return f;
     }
-    const std::string too_big = "larger than " + std::to_string(report_size_limit / (1024 * 1024)) +
-                                " MiB, more than any program of the suite prints: not read";
+    char too_big[96];
+    std::snprintf(too_big, sizeof too_big, "larger than %d MiB, more than any program of the suite prints: not read",
+                  static_cast<int>(report_size_limit / (1024 * 1024)));
     if (st.st_size > report_size_limit) {
         f.fault = too_big;
         return f;

@@ -14,7 +14,7 @@ expect() {
     local label=$1 want=$2 text=$3
     shift 3
     # shellcheck disable=SC2086
-    $BENCH_RUNNER "$report" "$@" >"$tmp/out" 2>"$tmp/err"
+    timeout 120 $BENCH_RUNNER "$report" "$@" >"$tmp/out" 2>"$tmp/err"
     local got=$? lines
     lines=$(wc -l <"$tmp/err")
     if [ "$got" -ne "$want" ] ||
@@ -39,6 +39,31 @@ expect "empty folder" 2 "$tmp/empty: no results here (no context file)" summary 
 expect "valid run" 0 "" summary "$fixtures/run-n1"
 expect "truncated output" 1 "$tmp/damaged/memrate-1.stdout: truncated report" summary "$tmp/damaged"
 expect "compare" 0 "" compare "$fixtures/run-n1" "$fixtures/run-n3"
+
+# Only regular files of a sane size are read: a FIFO would block, a device or a huge file would
+# exhaust memory. Each is one line naming the file, status 1, and nothing blocks.
+for case in fifo device huge; do
+    cp -r "$fixtures/run-n1" "$tmp/$case"
+    rm "$tmp/$case/memrate-1.stdout"
+done
+mkfifo "$tmp/fifo/memrate-1.stdout"
+ln -s /dev/zero "$tmp/device/memrate-1.stdout"
+truncate -s 1G "$tmp/huge/memrate-1.stdout"
+expect "a FIFO as a report" 1 "$tmp/fifo/memrate-1.stdout: not a regular file: not read" summary "$tmp/fifo"
+expect "a device as a report" 1 "$tmp/device/memrate-1.stdout: not a regular file: not read" json "$tmp/device"
+expect "a 1 GB report" 1 "$tmp/huge/memrate-1.stdout: larger than 4 MiB" csv "$tmp/huge"
+
+# Output that cannot be written is one line and status 2, never a silent success.
+for command in summary json csv lava; do
+    # shellcheck disable=SC2086
+    timeout 120 $BENCH_RUNNER "$report" "$command" "$fixtures/run-n1" >/dev/full 2>"$tmp/err"
+    got=$?
+    if [ "$got" -ne 2 ] || [ "$(cat "$tmp/err")" != "suite-report: cannot write standard output: No space left on device" ]; then
+        echo "FAIL: $command onto a full device: status $got; standard error:"
+        cat "$tmp/err"
+        failures=$((failures + 1))
+    fi
+done
 expect "compare with a missing folder" 2 "$tmp/absent: no such results folder" compare "$fixtures/run-n1" "$tmp/absent"
 expect "plot of a foreign kind" 2 "$tmp/p.pdf: the plot file must end in .svg or .png" plot "$fixtures/run-n1" "$tmp/p.pdf"
 
@@ -52,9 +77,12 @@ else
 fi
 [ -s "$tmp/exists.svg" ] && { echo "FAIL: an existing file was written"; failures=$((failures + 1)); }
 
-# Whatever the folder holds, the JSON names the schema and one entry per figure.
+# Whatever the folder holds, the JSON names the schema and one entry per figure; and it is the same
+# from wherever suite-report was started.
 $BENCH_RUNNER "$report" json "$fixtures/run-n3" >"$tmp/json" 2>/dev/null
 grep -q '"schema_version": 1' "$tmp/json" || { echo "FAIL: JSON without schema version"; failures=$((failures + 1)); }
+(cd "$fixtures" && $BENCH_RUNNER "$report" json run-n3 >"$tmp/json-here" 2>/dev/null)
+cmp -s "$tmp/json" "$tmp/json-here" || { echo "FAIL: JSON depends on the start folder"; failures=$((failures + 1)); }
 
 [ "$failures" -eq 0 ] && echo "all suite-report command-line checks passed"
 [ "$failures" -eq 0 ]

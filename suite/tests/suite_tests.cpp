@@ -4,9 +4,12 @@
 
 #include <cmath>          // std::isnan
 #include <cstdio>         // open_memstream
+#include <cerrno>         // errno, ENOSPC
 #include <cstdlib>        // mkdtemp, free
+#include <sys/stat.h>     // mkfifo
 #include <filesystem>     // copying fixture folders
 #include <fstream>        // reading and writing fixture files
+#include <functional>     // std::function
 #include <nlohmann/json.hpp>
 #include <regex>          // the farm's result-line grammar
 #include <set>            // unique ids
@@ -195,12 +198,44 @@ TEST(Readers, VeskraneVerdicts)
          replace_line(replace_line(quick, "Total time (secs): ", "Total time (secs): 0.000000"), "Iterations/Sec   : ", ""),
          true, "no iterations per second (measured time 0)"},
         {"garbled rate", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : x"), false, "malformed line: "},
+        // Numbers only in the forms veskrane prints: "%f" with six decimals, "%lu" digits.
+        {"rate nan", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : nan"), false, "malformed line: "},
+        {"rate inf", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : inf"), false, "malformed line: "},
+        {"rate -5", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : -5.000000"), false, "malformed line: "},
+        {"rate +1e3", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : +1e3"), false, "malformed line: "},
+        {"rate 0x10", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : 0x10"), false, "malformed line: "},
+        {"rate with a blank before it", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   :  6474.682520"),
+         false, "malformed line: "},
+        {"rate with five decimals", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : 6474.68252"), false,
+         "malformed line: "},
+        {"rate 0", replace_line(full, "Iterations/Sec   : ", "Iterations/Sec   : 0.000000"), false,
+         "implausible rate: iterations per second not above 0"},
+        {"time without its decimals", replace_line(full, "Total time (secs): ", "Total time (secs): 67"), false,
+         "malformed line: "},
+        {"iterations with a sign", replace_line(full, "Iterations       : ", "Iterations       : +800"), false,
+         "malformed line: "},
+        {"iterations with a leading zero", replace_line(full, "Iterations       : ", "Iterations       : 0800"), false,
+         "malformed line: "},
+        {"a long bad line is quoted short",
+         replace_line(full, "Total ticks      : ", "Total ticks      : " + std::string(5000, '9') + "x"), false,
+         "malformed line: Total ticks      : 9999"},
+        {"no ticks line", replace_line(full, "Total ticks      : ", ""), false, "truncated report (size, time"},
+        {"two reports in one file", full + full, false, "two reports in one file"},
+        {"two reports, quick mode", quick + quick, true, "two reports in one file"},
+        {"segments held by another run",
+         "veskrane: another veskrane run holds the result segments (keys 4321 to 4324); not run: run one veskrane at a "
+         "time\n",
+         true, "another veskrane run held the result segments: not run"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
         const std::string fault = read_veskrane(c.text, c.quick_mode).fault;
         EXPECT_TRUE(fault_is(fault, c.fault)) << fault;
+        EXPECT_LT(fault.size(), 200u);
     }
+    // Quick mode says what it accepted.
+    EXPECT_EQ("quick mode: run shorter than 10 seconds, signatures correct", read_veskrane(quick, true).accepted);
+    EXPECT_EQ("", read_veskrane(full, true).accepted);
 }
 
 TEST(Readers, MemrateFaults)
@@ -224,6 +259,30 @@ TEST(Readers, MemrateFaults)
         {"garbled line", replace(good, line1, "Read/Write   0: ten times\n"), "malformed line in test 1"},
         {"tarnvik's report", report("run-n1/tarnvik-soft-1.stdout"), "not a memrate report"},
         {"empty", "", "not a memrate report"},
+        // Exactly the widths and forms of the program's formats.
+        {"rate with a sign", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec =>  +4194 KB/sec\n"),
+         "malformed line in test 1"},
+        {"rate 0", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec =>      0 KB/sec\n"),
+         "test 1: implausible rate 0"},
+        {"field out of its width",
+         replace(good, line1, "Read/Write   0: 10 times, 1048576 bytes,   12 msec => 874000 KB/sec\n"),
+         "malformed line in test 1"},
+        {"leading zero", replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec => 087400 KB/sec\n"),
+         "malformed line in test 1"},
+        {"rate beyond 32 bits",
+         replace(good, line1, "Read/Write   0: 10 times,  1048576 bytes,   12 msec => 99999999999 KB/sec\n"),
+         "malformed line in test 1"},
+        {"70 lines in one stride test",
+         replace(good, "(8) Memory read test",
+                 [] {
+                     std::string lines;
+                     for (int i = 0; i < 70; ++i)
+                         lines += "Read/Write   1048576 bytes, skip    4 bytes    9 msec => 1137777 KB/sec\n";
+                     return lines + "\n(8) Memory read test";
+                 }()),
+         "test 7: unexpected line"},
+        {"two reports in one file", good + good, "two reports in one file"},
+        {"unknown line before the tests", "Memory read/write test\nhello\n", "malformed set-up line: hello"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
@@ -255,6 +314,22 @@ TEST(Readers, TarnvikFaults)
         {"no rating line", out, head(err, 10), "", "truncated report (no rating line)"},
         {"memrate's report", report("run-n1/memrate-1.stdout"), report("run-n1/memrate-1.stdout"), "not a tarnvik report",
          "not a tarnvik report"},
+        {"machine epsilon nan", replace(out, " 2.22044605e-16", "             nan"), err, "accuracy figures not finite", ""},
+        {"machine epsilon 0", replace(out, " 2.22044605e-16", " 0.00000000e+00"), err, "accuracy figures out of range", ""},
+        {"negative residual", replace(out, "       1.7 ", "      -1.7 "), err, "accuracy figures out of range", ""},
+        {"residual with a sign", replace(out, "       1.7 ", "      +1.7 "), err, "malformed accuracy line", ""},
+        {"residual with two decimals", replace(out, "       1.7 ", "      1.70 "), err, "malformed accuracy line", ""},
+        {"figure out of its width", replace(out, "  7.41628980e-14", " 7.41628980e-14 "), err, "malformed accuracy line",
+         ""},
+        {"figure without its exponent sign", replace(out, "7.41628980e-14", "7.41628980e014"), err,
+         "malformed accuracy line", ""},
+        {"two reports in one file", out + out, err + err, "two reports in one file", "two reports in one file"},
+        {"rating with a sign", out, replace(err, rating, "Rolled Double  Precision +145004 Kflops ; 10 Reps \n"), "",
+         "malformed rating line"},
+        {"rating 0", out, replace(err, rating, "Rolled Double  Precision     0 Kflops ; 10 Reps \n"), "",
+         "implausible rating 0 Kflops"},
+        {"line after the rating", out, err + "Segmentation fault\n", "", "malformed report (16 lines"},
+        {"rating without the banner", out, rating, "", "not a tarnvik report (no banner before"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
@@ -262,6 +337,154 @@ TEST(Readers, TarnvikFaults)
         const std::string fe = read_tarnvik_err("tarnvik-vfp", c.err).fault;
         EXPECT_TRUE(fault_is(fo, c.out_fault)) << fo;
         EXPECT_TRUE(fault_is(fe, c.err_fault)) << fe;
+    }
+}
+
+TEST(Text, NumberForms)
+{
+    // Each text against the forms that accept it: unsigned, int32, "%.6f", "%.8e".
+    struct {
+        const char *text;
+        bool as_unsigned, as_int32, as_fixed6, as_exponent8;
+    } const cases[] = {
+        {"0", true, true, false, false},
+        {"6474", true, true, false, false},
+        {"-12", false, true, false, false},
+        {"-0", false, false, false, false},
+        {"007", false, false, false, false},
+        {" 1", false, false, false, false},
+        {"+1", false, false, false, false},
+        {"0x10", false, false, false, false},
+        {"2147483648", true, false, false, false},
+        {"-2147483648", false, true, false, false},
+        {"99999999999999999999", false, false, false, false},
+        {"67.957000", false, false, true, false},
+        {"-0.500000", false, false, true, false},
+        {"67.95700", false, false, false, false},
+        {"1.", false, false, false, false},
+        {".500000", false, false, false, false},
+        {"inf", false, false, false, false},
+        {"nan", false, false, false, false},
+        {"1e3", false, false, false, false},
+        {"7.41628980e-14", false, false, false, true},
+        {"-1.49880108e+100", false, false, false, true},
+        {"7.41628980e-1", false, false, false, false},
+        {"7.41628980E-14", false, false, false, false},
+        {"74.1628980e-14", false, false, false, false},
+        {"1.00000000e+999", false, false, false, false},   // not finite
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        uint64_t u = 0;
+        int32_t i = 0;
+        double d = 0.0;
+        EXPECT_EQ(c.as_unsigned, parse_unsigned(c.text, u));
+        EXPECT_EQ(c.as_int32, parse_int32(c.text, i));
+        EXPECT_EQ(c.as_fixed6, parse_fixed(c.text, 6, d));
+        EXPECT_EQ(c.as_exponent8, parse_exponent(c.text, 8, d));
+    }
+    int32_t i = 0;
+    ASSERT_TRUE(parse_int32("-2147483648", i));
+    EXPECT_EQ(INT32_MIN, i);
+}
+
+TEST(Text, Excerpt)
+{
+    EXPECT_EQ("short line", excerpt("short line"));
+    EXPECT_EQ(std::string(80, 'x') + "...", excerpt(std::string(1000000, 'x')));
+    EXPECT_EQ("bell? escape?[2J", excerpt("bell\a escape\x1b[2J"));
+}
+
+TEST(RunFiles, StatusForms)
+{
+    struct { const char *text; int32_t status; } const cases[] = {
+        {"0\n", 0}, {"139\n", 139}, {"255\n", 255},
+        {"256\n", -1}, {"99999999999999999999\n", -1}, {"0\nSegmentation fault\n", -1}, {"0", -1},
+        {"", -1}, {"\n", -1}, {" 0\n", -1}, {"00\n", -1}, {"-1\n", -1}, {"+1\n", -1}, {"0\n\n", -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.text);
+        int32_t status = -1;
+        const std::string fault = read_status(c.text, status);
+        EXPECT_EQ(c.status < 0 ? "not an exit status" : "", fault);
+        if (c.status >= 0) {
+            EXPECT_EQ(c.status, status);
+        }
+    }
+}
+
+TEST(RunFiles, StatusExplained)
+{
+    const std::string loader = "qemu-arm: Could not open '/lib/ld-linux.so.3': No such file or directory\n";
+    struct {
+        const char *program;
+        int32_t status;
+        std::string err;
+        const char *want;
+    } const cases[] = {
+        {"veskrane", 1, "", "the program ended with status 1"},
+        {"veskrane", 126, "", "the program ended with status 126: could not execute"},
+        {"memrate", 127, "sh: 1: memrate: not found\n",
+         "the program ended with status 127: not found; its standard error says: sh: 1: memrate: not found"},
+        {"veskrane", 132, "", "the program ended with status 132: illegal instruction: this build needs an ARMv7-A "
+                              "processor with VFPv3 and NEON"},
+        {"memrate", 132, "", "the program ended with status 132: illegal instruction: this build needs an ARMv7-A "
+                             "processor with VFPv3 and NEON"},
+        {"tarnvik-vfp", 132, "", "the program ended with status 132: illegal instruction: this build needs an ARMv7-A "
+                                 "processor with VFPv3"},
+        {"tarnvik-soft", 132, "", "the program ended with status 132: illegal instruction: this build needs an "
+                                  "ARMv7-A processor"},
+        {"veskrane", 139, "", "the program ended with status 139: killed by signal 11 (SEGV)"},
+        {"veskrane", 137, "", "the program ended with status 137: killed by signal 9 (KILL)"},
+        {"veskrane", 141, "", "the program ended with status 141: killed by signal 13 (PIPE)"},
+        {"veskrane", 129, "", "the program ended with status 129: killed by signal 1 (HUP)"},
+        {"veskrane", 192, "", "the program ended with status 192: killed by signal 64 (real-time)"},
+        {"veskrane", 128, "", "the program ended with status 128"},
+        {"veskrane", 193, "", "the program ended with status 193"},
+        {"tarnvik-soft", 255, "Rolled Double Precision Tarnvik\n" + loader,
+         "the program ended with status 255; its standard error says: qemu-arm: Could not open '/lib/ld-linux.so.3': No "
+         "such file or directory"},
+        {"tarnvik-vfp", 127,
+         "tarnvik-vfp: error while loading shared libraries: libm.so.6: cannot open shared object file: No such file or "
+         "directory\n",
+         "the program ended with status 127: not found; its standard error says: tarnvik-vfp: error while loading shared "
+         "libraries: libm.so.6: cannot open shared..."},
+        {"veskrane", 126, "sh: 1: ./veskrane: Exec format error\n",
+         "the program ended with status 126: could not execute; its standard error says: sh: 1: ./veskrane: Exec "
+         "format error"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.want);
+        EXPECT_EQ(c.want, explain_status(c.program, c.status, c.err));
+    }
+}
+
+TEST(RunFiles, Sensors)
+{
+    struct {
+        const char *label, *text, *fault, *warning;
+    } const cases[] = {
+        {"steady", "before_cpu0_khz=1000000\nafter_cpu0_khz=1000000\nbefore_thermal_zone0_mC=-4500\n"
+                   "after_thermal_zone0_mC=51000\n", "", ""},
+        {"empty", "", "", ""},
+        {"frequency dropped on the second CPU",
+         "before_cpu0_khz=1000000\nbefore_cpu1_khz=1000000\nafter_cpu0_khz=1000000\nafter_cpu1_khz=800000\n", "",
+         "possibly throttled: cpu1 1000000 -> 800000 kHz during the run"},
+        {"frequency rose", "before_cpu0_khz=400000\nafter_cpu0_khz=1000000\n", "", ""},
+        {"after without before", "after_cpu2_khz=5\n", "", ""},
+        {"negative frequency", "before_cpu0_khz=-1\n", "not a frequency in kHz: before_cpu0_khz=-1", ""},
+        {"temperature not a number", "after_thermal_zone1_mC=hot\n", "not a temperature in millidegrees", ""},
+        {"unknown key", "before_gpu0_khz=1\n", "not a sensor reading: before_gpu0_khz=1", ""},
+        {"no index", "before_cpu_khz=1\n", "not a sensor reading", ""},
+        {"given twice", "before_cpu0_khz=1\nbefore_cpu0_khz=2\n", "a reading given twice", ""},
+        {"cut short", "before_cpu0_khz=1000000\nafter_cpu0_khz=10", "truncated sensor readings", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        std::string warning;
+        const std::string fault = read_sensors(c.text, warning);
+        EXPECT_TRUE(fault_is(fault, c.fault)) << fault;
+        EXPECT_EQ(c.warning, warning);
     }
 }
 
@@ -332,6 +555,47 @@ TEST(Folder, DamagedCopies)
          "not a tarnvik report"},
         {"failed program", "veskrane-3.status", [](const std::string &p) { spill(p, "139\n"); },
          "the program ended with status 139: killed by signal 11 (SEGV)"},
+        {"rate nan", "veskrane-2.stdout",
+         [](const std::string &p) { spill(p, replace_line(slurp(p), "Iterations/Sec   : ", "Iterations/Sec   : nan")); },
+         "malformed line: Iterations/Sec   : nan"},
+        {"machine epsilon nan", "tarnvik-soft-1.stdout",
+         [](const std::string &p) { spill(p, replace(slurp(p), " 2.22044605e-16", "             nan")); },
+         "accuracy figures not finite"},
+        {"status with a second line", "memrate-1.status",
+         [](const std::string &p) { spill(p, "0\nSegmentation fault\n"); }, "not an exit status"},
+        {"status out of range", "memrate-1.status", [](const std::string &p) { spill(p, "99999999999999999999\n"); },
+         "not an exit status"},
+        {"two veskrane reports in one file", "veskrane-1.stdout",
+         [](const std::string &p) { spill(p, slurp(p) + slurp(p)); }, "two reports in one file"},
+        {"a FIFO as a report", "memrate-3.stdout",
+         [](const std::string &p) {
+             fs::remove(p);
+             ASSERT_EQ(0, mkfifo(p.c_str(), 0644));
+         },
+         "not a regular file: not read"},
+        {"a device as a report", "veskrane-3.stdout",
+         [](const std::string &p) {
+             fs::remove(p);
+             fs::create_symlink("/dev/zero", p);
+         },
+         "not a regular file: not read"},
+        {"a report above the size limit", "tarnvik-vfp-2.stderr",
+         [](const std::string &p) { fs::resize_file(p, static_cast<uintmax_t>(report_size_limit) + 1); },
+         "larger than 4 MiB, more than any program of the suite prints: not read"},
+        {"a folder as a report", "memrate-2.stdout",
+         [](const std::string &p) {
+             fs::remove(p);
+             fs::create_directory(p);
+         },
+         "not a regular file: not read"},
+        {"segments held by another run", "veskrane-2.stdout",
+         [](const std::string &p) {
+             spill(p, "veskrane: another veskrane run holds the result segments (keys 4321 to 4324); not run: run one "
+                      "veskrane at a time\n");
+         },
+         "another veskrane run held the result segments: not run"},
+        {"sensors not in their form", "memrate-1.sensors", [](const std::string &p) { spill(p, "cpu0=fast\n"); },
+         "not a sensor reading: cpu0=fast"},
         {"accuracy differs between builds", "tarnvik-vfp-1.stdout",
          [](const std::string &p) { spill(p, replace(slurp(p), "e-14", "e-13")); },
          "accuracy figures differ from those of the other tarnvik build"},
@@ -348,6 +612,119 @@ TEST(Folder, DamagedCopies)
         EXPECT_EQ(0u, r.problems[0].message.rfind(c.message, 0)) << r.problems[0].message;
         EXPECT_FALSE(all_valid(r));
     }
+}
+
+// The files run-suite leaves beside the reports: the run's verdict, and every problem it gives.
+TEST(Folder, RunFiles)
+{
+    const std::string notrun = "cannot start: the program interpreter /lib/ld-linux.so.3 is missing; an armel C library "
+                               "is needed (Debian-family systems: dpkg --add-architecture armel && apt-get install "
+                               "libc6:armel)";
+    const std::string loader = "qemu-arm: Could not open '/lib/ld-linux.so.3': No such file or directory";
+    struct {
+        const char *label;
+        std::function<void(const std::string &dir)> damage;
+        const char *program;
+        int32_t rep;
+        std::string verdict;                 // the run's verdict
+        std::vector<std::string> problems;   // file: message, the folder's path left out
+    } const cases[] = {
+        {"not run",
+         [&](const std::string &d) {
+             for (const char *suffix : {".stdout", ".stderr", ".status"})
+                 fs::remove(d + "/tarnvik-soft-1" + suffix);
+             spill(d + "/tarnvik-soft-1.notrun", notrun + "\n");
+         },
+         "tarnvik-soft", 1, notrun, {"tarnvik-soft-1.notrun: " + notrun}},
+        {"not run, two lines", [](const std::string &d) { spill(d + "/memrate-1.notrun", "cannot start\nsecond line\n"); },
+         "memrate", 1, "not a one-line reason: cannot start?second line?",
+         {"memrate-1.notrun: not a one-line reason: cannot start?second line?"}},
+        {"timed out",
+         [](const std::string &d) {
+             spill(d + "/veskrane-2.stdout", "2K performance run parameters for veskrane.\n");
+             spill(d + "/veskrane-2.status", "143\n");
+             spill(d + "/veskrane-2.timeout", "600\n");
+         },
+         "veskrane", 2, "timed out after 600 s", {"veskrane-2.timeout: timed out after 600 s"}},
+        {"timed out, status damaged",
+         [](const std::string &d) {
+             spill(d + "/veskrane-2.status", "1x\n");
+             spill(d + "/veskrane-2.timeout", "600\n");
+         },
+         "veskrane", 2, "timed out after 600 s",
+         {"veskrane-2.timeout: timed out after 600 s", "veskrane-2.status: not an exit status"}},
+        {"time limit not a number", [](const std::string &d) { spill(d + "/memrate-3.timeout", "ten minutes\n"); },
+         "memrate", 3, "not a time limit in seconds: ten minutes?",
+         {"memrate-3.timeout: not a time limit in seconds: ten minutes?"}},
+        {"loader missing: the status and the loader's line are the verdict",
+         [&](const std::string &d) {
+             spill(d + "/tarnvik-vfp-2.stdout", "");
+             spill(d + "/tarnvik-vfp-2.stderr", loader + "\n");
+             spill(d + "/tarnvik-vfp-2.status", "255\n");
+         },
+         "tarnvik-vfp", 2, "the program ended with status 255; its standard error says: " + loader,
+         {"tarnvik-vfp-2.stdout: not a tarnvik report (no banner, no accuracy lines)",
+          "tarnvik-vfp-2.stderr: not a tarnvik report (no banner, no rating line)",
+          "tarnvik-vfp-2.status: the program ended with status 255; its standard error says: " + loader}},
+        {"illegal instruction",
+         [](const std::string &d) {
+             spill(d + "/veskrane-1.stdout", "");
+             spill(d + "/veskrane-1.status", "132\n");
+         },
+         "veskrane", 1,
+         "the program ended with status 132: illegal instruction: this build needs an ARMv7-A processor with VFPv3 and NEON",
+         {"veskrane-1.stdout: not a veskrane report (no \"Veskrane Size\" line)",
+          "veskrane-1.status: the program ended with status 132: illegal instruction: this build needs an ARMv7-A "
+          "processor with VFPv3 and NEON"}},
+        {"throttled, still valid",
+         [](const std::string &d) { spill(d + "/memrate-2.sensors", "before_cpu0_khz=1000000\nafter_cpu0_khz=600000\n"); },
+         "memrate", 2, "valid", {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        scratch s;
+        const std::string dir = copy_run(s, "run-n3");
+        c.damage(dir);
+        suite_results r;
+        ASSERT_EQ("", load_results(dir, r));
+        std::vector<std::string> problems;
+        for (const problem &p : r.problems)
+            problems.push_back(p.file.substr(dir.size() + 1) + ": " + p.message);
+        EXPECT_EQ(c.problems, problems);
+        EXPECT_EQ(c.problems.empty(), all_valid(r));
+        ASSERT_EQ(12u, r.runs.size());
+        for (const program_run &run : r.runs) {
+            if (run.program != c.program || run.rep != c.rep)
+                continue;
+            EXPECT_EQ(c.verdict, run.verdict);
+            EXPECT_EQ(c.problems.empty(), run.valid);
+        }
+    }
+}
+
+// A context naming far more runs than the folder holds: one line per kind of fault, with a count.
+TEST(Folder, ManyMissingRunsGiveOneLineEach)
+{
+    scratch s;
+    const std::string dir = copy_run(s, "run-n1");
+    spill(dir + "/context", replace(slurp(dir + "/context"), "repeats=1\n", "repeats=10000\n"));
+    fs::remove(dir + "/memrate-1.status");
+    spill(dir + "/memrate-3.status", "0\n");   // a stray file: run 3 then misses only its report
+    suite_results r;
+    ASSERT_EQ("", load_results(dir, r));
+    const std::vector<std::string> want = {
+        dir + "/memrate-R.status: missing (9999 runs, R = 1, 2, 4, 5, 6 and 9994 more)",
+        dir + "/veskrane-R.stdout: missing (9999 runs, R = 2 to 10000)",
+        dir + "/veskrane-R.status: missing (9999 runs, R = 2 to 10000)",
+        dir + "/memrate-R.stdout: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-soft-R.stdout: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-soft-R.stderr: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-soft-R.status: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-vfp-R.stdout: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-vfp-R.stderr: missing (9999 runs, R = 2 to 10000)",
+        dir + "/tarnvik-vfp-R.status: missing (9999 runs, R = 2 to 10000)",
+    };
+    EXPECT_EQ(want, problem_lines(r));
 }
 
 TEST(Folder, Unusable)
@@ -537,6 +914,86 @@ TEST(Output, Compare)
     aggregate(only_b);
     EXPECT_NE(std::string::npos,
               capture([&](FILE *out) { write_compare(out, folder("A", {1}, {1}), only_b); }).find("only in B"));
+}
+
+// Quick mode names what it accepted, and a dropped frequency is a warning beside a valid result.
+TEST(Output, AcceptanceAndWarnings)
+{
+    scratch s;
+    const std::string dir = copy_run(s, "run-n3");
+    spill(dir + "/memrate-2.sensors", "before_cpu0_khz=1000000\nafter_cpu0_khz=600000\n");
+    suite_results r;
+    ASSERT_EQ("", load_results(dir, r));
+    ASSERT_TRUE(all_valid(r));
+    const std::string text = capture([&](FILE *out) { write_summary(out, r); });
+    EXPECT_NE(std::string::npos,
+              text.find("veskrane      valid (3 of 3 runs; quick mode: run shorter than 10 seconds, signatures correct)\n"))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("memrate       valid (3 of 3 runs); warning, run 2: possibly throttled: cpu0 "
+                                           "1000000 -> 600000 kHz during the run\n"))
+        << text;
+    const nlohmann::json doc = nlohmann::json::parse(capture([&](FILE *out) { write_json(out, r, "1"); }));
+    const nlohmann::json &vesk = doc["programs"][0]["run_details"][0];
+    EXPECT_EQ(true, vesk["valid"]);
+    EXPECT_EQ("Errors detected", vesk["verdict"]);
+    EXPECT_EQ("quick mode: run shorter than 10 seconds, signatures correct", vesk["accepted"]);
+    EXPECT_EQ(nlohmann::json::array({"possibly throttled: cpu0 1000000 -> 600000 kHz during the run"}),
+              doc["programs"][1]["run_details"][1]["warnings"]);
+    EXPECT_FALSE(doc["programs"][1]["run_details"][0].contains("accepted"));
+}
+
+// The JSON of one folder is the same whichever folder suite-report was started in.
+TEST(Output, JsonIndependentOfTheStartFolder)
+{
+    scratch s;
+    const std::string dir = copy_run(s, "run-n1");
+    spill(dir + "/memrate-1.status", "1\n");
+    const fs::path start = fs::current_path();
+    auto json_from = [&](const fs::path &cwd, const std::string &name) {
+        fs::current_path(cwd);
+        suite_results r;
+        EXPECT_EQ("", load_results(name, r));
+        const std::string text = capture([&](FILE *out) { write_json(out, r, "1"); });
+        fs::current_path(start);
+        return text;
+    };
+    const std::string absolute = json_from(start, dir);
+    EXPECT_EQ(absolute, json_from(s.path, "run-n1"));
+    EXPECT_EQ(absolute, json_from(s.path + "/run-n1", "."));
+    const nlohmann::json doc = nlohmann::json::parse(absolute);
+    EXPECT_EQ(fs::canonical(dir).string(), doc["results_folder"]);
+    EXPECT_EQ(fs::canonical(dir).string() + "/memrate-1.status", doc["problems"][0]["file"]);
+}
+
+namespace {
+
+// Stand-ins for write(2): one that fails after a first short write, one that writes a byte at a time.
+ssize_t full_after_some(int, const void *, size_t size)
+{
+    static bool first = true;
+    if (first) {
+        first = false;
+        return static_cast<ssize_t>(size / 2);
+    }
+    errno = ENOSPC;
+    return -1;
+}
+
+std::string trickled;
+ssize_t one_byte_at_a_time(int, const void *data, size_t)
+{
+    trickled += *static_cast<const char *>(data);
+    return 1;
+}
+
+}  // namespace
+
+TEST(Output, WritesAreChecked)
+{
+    EXPECT_EQ("cannot write standard output: No space left on device",
+              write_all(1, std::string(1000, 'x'), "standard output", full_after_some));
+    EXPECT_EQ("", write_all(1, "a short text\n", "standard output", one_byte_at_a_time));
+    EXPECT_EQ("a short text\n", trickled);
 }
 
 TEST(Plot, Script)
