@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # harness_lib.sh - shared preamble of the run-suite shell tests: a private temporary folder, failure
 # counting, a program folder with fake programs that replay captured reports, and a runner.
 # Sourced by the tests (bash); it refuses to be used without a usable temporary folder.
