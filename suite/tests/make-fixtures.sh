@@ -6,7 +6,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf -- "${work:?}"' EXIT
 cmake --install "$build" --prefix "$work/stage" >/dev/null
 cd "$work"
 stage/bin/run-suite -m 8 -o run-n1 || true

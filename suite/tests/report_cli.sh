@@ -5,7 +5,8 @@ set -u
 report=$1
 fixtures=$2
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+[ -n "$tmp" ] && [ -d "$tmp" ] || { echo "FAIL: no temporary folder"; exit 1; }
+trap 'rm -rf -- "${tmp:?}"' EXIT
 failures=0
 
 # expect LABEL STATUS STDERR-TEXT ARGS...: the status, and standard error holding the text (one
