@@ -45,7 +45,7 @@ CASES
     suite "$shell" -o first
     [ "$status" -eq 0 ] || fail "$shell: valid run: status $status, $(cat "$tmp/err")"
     grep -q "^Verdict: PASS" "$tmp/out" || fail "$shell: no PASS verdict"
-    [ "$(grep -c '^Results: ' "$tmp/out")" -eq 1 ] && [ "$(tail -n 1 "$tmp/out")" = "Results: first" ] ||
+    [ "$(grep -c -w 'first' "$tmp/out")" -eq 1 ] && [ "$(grep -c '^Results: ' "$tmp/out")" -eq 1 ] && [ "$(tail -n 1 "$tmp/out")" = "Results: first" ] ||
         fail "$shell: results folder not named once at the end"
     for p in veskrane memrate tarnvik-soft tarnvik-vfp; do
         cmp -s "$fixtures/run-n1/$p-1.stdout" "$tmp/work/first/$p-1.stdout" || fail "$shell: $p output not kept as printed"
@@ -150,6 +150,8 @@ CASES
         [ "$(cat "$r/memrate-1.timeout" 2>&1)" = 2 ] && [ "$(cat "$r/memrate-1.status" 2>&1)" = "$expected" ] ||
             fail "$shell: $kind: timeout $(cat "$r/memrate-1.timeout" 2>&1), status $(cat "$r/memrate-1.status" 2>&1)"
         [ -s "$r/tarnvik-vfp-1.stdout" ] && [ ! -e "$r/tarnvik-vfp-1.timeout" ] || fail "$shell: $kind: the suite did not go on"
+        grep -q '^memrate .*timed out after 2 s' "$r/summary.txt" && ! grep -q 'killed by' "$r/summary.txt" ||
+            fail "$shell: $kind: the summary does not say that memrate timed out: $(grep '^memrate' "$r/summary.txt")"
         grep -qx "time_limit_s=2" "$r/context" || fail "$shell: $kind: time limit not in the context"
         # The child is gone (or a zombie waiting for its new parent) within a few seconds.
         child=$(cat "$tmp/child" 2>/dev/null) || child=
