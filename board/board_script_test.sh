@@ -6,7 +6,7 @@ set -uo pipefail
 board=$1
 archive=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/board-script-test.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf -- "${work:?}"' EXIT
 failures=0
 fail() {
     echo "FAIL: $*" >&2

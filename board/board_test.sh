@@ -8,7 +8,7 @@ board=$1
 report=$2
 archive=$3
 work=$(mktemp -d "${TMPDIR:-/tmp}/board-test.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf -- "${work:?}"' EXIT
 failures=0
 fail() {
     echo "FAIL: $*" >&2

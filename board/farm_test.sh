@@ -11,7 +11,7 @@ device=$3
 job=$4
 definition=$5
 work=$(mktemp -d "${TMPDIR:-/tmp}/farm-test.XXXXXX") || exit 1
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf -- "${work:?}"' EXIT
 
 "$board" -a "$archive" -i "$work/images" || { echo "FAIL: scripts/board could not make the board's files" >&2; exit 1; }
 

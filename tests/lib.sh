@@ -34,7 +34,7 @@ bench_isolated() {
 # bench_scratch: makes a scratch folder, named in $work, removed when the script ends.
 bench_scratch() {
     work=$(mktemp -d) || { echo "$(basename "$0"): cannot make a scratch folder" >&2; exit 1; }
-    trap 'rm -rf "$work"' EXIT
+    trap 'rm -rf -- "${work:?}"' EXIT
 }
 
 # fail MESSAGE: one failed check; the script goes on and bench_finish reports the count.

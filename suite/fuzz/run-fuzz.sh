@@ -10,7 +10,7 @@ findings=$3
 shift 3
 name=$(basename "$target")
 tmp=$(mktemp -d)
-trap 'rm -rf "$tmp"' EXIT
+trap 'rm -rf -- "${tmp:?}"' EXIT
 corpus=${FUZZ_CORPUS:-$tmp/corpus}
 mkdir -p "$corpus" "$tmp/seeds" "$findings"
 

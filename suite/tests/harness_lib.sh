@@ -3,21 +3,14 @@
 # counting, a program folder with fake programs that replay captured reports, and a runner.
 # Sourced by the tests (bash); it refuses to be used without a usable temporary folder.
 
-tmp=$(mktemp -d) && [ -n "$tmp" ] && [ -d "$tmp" ] || { echo "FAIL: no temporary folder"; exit 1; }
-trap 'rm -rf -- "${tmp:?}"' EXIT
-failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+# The project's common test preamble: fail, bench_finish and the scratch folder.
+. "$(dirname "$0")/../../tests/lib.sh" || { echo "FAIL: cannot read tests/lib.sh"; exit 1; }
+bench_scratch
+tmp=${work:?}
+[ -d "$tmp" ] || { echo "FAIL: no temporary folder"; exit 1; }
 # finish NAME: the closing line and the test's status.
 finish() {
-    if [ "$failures" -eq 0 ]; then
-        echo "$1 passed"
-        exit 0
-    fi
-    echo "$1: $failures failures"
-    exit 1
+    bench_finish "$1 passed" "$1"
 }
 
 # make_bin DIR RUN_SUITE SUITE_REPORT FIXTURES: run-suite, the real suite-report, and fakes that

@@ -75,7 +75,7 @@ for shell in dash "busybox sh"; do
     umount "$fs"
 
     # A program folder that does not allow execution: nothing runs, each program is named.
-    mount -t tmpfs -o size=8m,noexec tmpfs "$fs"
+    mount -t tmpfs -o size=256m,noexec tmpfs "$fs"   # room for a sanitizer build's suite-report
     make_bin "$fs/bin" "$1" "$2" "$fixtures"
     unset SUITE_PROC
     status=0

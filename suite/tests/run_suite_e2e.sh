@@ -8,19 +8,13 @@ set -eu
 [ "${BASH_SOURCE[0]}" = "$0" ] || { echo "run this test with bash, do not source it" >&2; return 1; }
 [ $# -eq 6 ] || { echo "usage: bash run_suite_e2e.sh RUN_SUITE SUITE_REPORT VESKRANE MEMRATE TARNVIK_SOFT TARNVIK_VFP" >&2; exit 2; }
 
-# veskrane's result segments have fixed keys: run in a private IPC namespace where the system
-# allows it, so that no other run on this machine can meet ours.
-if [ -z "${SUITE_E2E_ISOLATED:-}" ]; then
-    if unshare --ipc true 2>/dev/null; then
-        SUITE_E2E_ISOLATED=1 exec unshare --ipc bash "$0" "$@"
-    elif unshare --user --map-root-user --ipc true 2>/dev/null; then
-        SUITE_E2E_ISOLATED=1 exec unshare --user --map-root-user --ipc bash "$0" "$@"
-    fi
-    echo "note: no private IPC namespace available; veskrane uses the machine's segments" >&2
-fi
-
-lib=$(cd -- "$(dirname -- "$0")" && pwd)/harness_lib.sh
-. "$lib" || exit 1
+here=$(cd -- "$(dirname -- "$0")" && pwd)
+# veskrane's result segments have fixed keys: the rest runs in a private IPC namespace where the
+# system allows it, so that no other run on this machine can meet ours. This comes before the
+# scratch folder is made, since the script starts again there.
+. "$here/../../tests/lib.sh" || exit 1
+bench_isolated "$@"
+. "$here/harness_lib.sh" || exit 1
 : "${tmp:?}"
 bin=$tmp/bin
 mkdir "$bin"

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>          // std::isnan
-#include <cstdio>         // open_memstream
+#include <cstdio>         // FILE
 #include <cerrno>         // errno, ENOSPC
-#include <cstdlib>        // mkdtemp, free
+#include <cstdlib>        // mkdtemp
 #include <sys/stat.h>     // mkfifo
 #include <filesystem>     // copying fixture folders
 #include <fstream>        // reading and writing fixture files
@@ -16,6 +16,7 @@
 #include <sstream>        // std::ostringstream
 #include <string>
 
+#include "capture.h"       // printed: what a writer writes to a FILE *
 #include "suite_output.h"
 #include "suite_results.h"
 
@@ -101,18 +102,6 @@ std::string copy_run(const scratch &s, const std::string &run)
     const std::string to = s.path + "/" + run;
     fs::copy(fixtures + "/" + run, to, fs::copy_options::recursive);
     return to;
-}
-
-template <typename F> std::string capture(F write)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *out = open_memstream(&buf, &len);
-    write(out);
-    std::fclose(out);
-    std::string text(buf, len);
-    free(buf);
-    return text;
 }
 
 // A fault as expected: none when want is empty, otherwise one that starts with want.
@@ -755,7 +744,7 @@ TEST(Output, JsonReadsBack)
         suite_results r;
         ASSERT_EQ("", load_results(fixtures + "/" + run, r));
         const nlohmann::json doc =
-            nlohmann::json::parse(capture([&](FILE *out) { write_json(out, r, "9.8.7"); }), nullptr, false);
+            nlohmann::json::parse(printed([&](FILE *out) { write_json(out, r, "9.8.7"); }), nullptr, false);
         ASSERT_FALSE(doc.is_discarded());
         EXPECT_EQ("boardbench-results", doc["schema"]);
         EXPECT_EQ(json_schema_version, doc["schema_version"]);
@@ -798,7 +787,7 @@ TEST(Output, JsonOfDamagedRun)
     spill(dir + "/cpuinfo.txt", "model name\t: \xff\xfe\n");
     suite_results r;
     ASSERT_EQ("", load_results(dir, r));
-    const nlohmann::json doc = nlohmann::json::parse(capture([&](FILE *o) { write_json(o, r, "1"); }), nullptr, false);
+    const nlohmann::json doc = nlohmann::json::parse(printed([&](FILE *o) { write_json(o, r, "1"); }), nullptr, false);
     ASSERT_FALSE(doc.is_discarded());
     EXPECT_EQ(false, doc["valid"]);
     EXPECT_EQ(out, doc["problems"][0]["file"]);
@@ -819,7 +808,7 @@ TEST(Output, LavaLines)
         SCOPED_TRACE(run);
         suite_results r;
         ASSERT_EQ("", load_results(fixtures + "/" + run, r));
-        std::istringstream lines(capture([&](FILE *out) { write_lava(out, r); }));
+        std::istringstream lines(printed([&](FILE *out) { write_lava(out, r); }));
         std::set<std::string> ids;
         std::string line;
         size_t count = 0;
@@ -844,7 +833,7 @@ TEST(Output, LavaFailsTheInvalidProgram)
     spill(dir + "/memrate-1.stdout", head(slurp(dir + "/memrate-1.stdout"), 30));
     suite_results r;
     ASSERT_EQ("", load_results(dir, r));
-    const std::string lines = capture([&](FILE *out) { write_lava(out, r); });
+    const std::string lines = printed([&](FILE *out) { write_lava(out, r); });
     EXPECT_NE(std::string::npos, lines.find("memrate-valid fail\n"));
     EXPECT_NE(std::string::npos, lines.find("veskrane-valid pass\n"));
     EXPECT_NE(std::string::npos, lines.find("memrate-t1-copy fail "));
@@ -854,7 +843,7 @@ TEST(Output, Csv)
 {
     suite_results r;
     ASSERT_EQ("", load_results(fixtures + "/run-n3", r));
-    std::istringstream lines(capture([&](FILE *out) { write_csv(out, r); }));
+    std::istringstream lines(printed([&](FILE *out) { write_csv(out, r); }));
     std::string line;
     std::getline(lines, line);
     EXPECT_EQ("name,program,unit,higher_is_better,value,runs,median,min,max,cv", line);
@@ -871,7 +860,7 @@ TEST(Output, Summary)
 {
     suite_results r;
     ASSERT_EQ("", load_results(fixtures + "/run-n3", r));
-    const std::string text = capture([&](FILE *out) { write_summary(out, r); });
+    const std::string text = printed([&](FILE *out) { write_summary(out, r); });
     for (const char *want : {"3 runs of each program", "median", "cv %", "iterations/s", "copy KB/s", "memcpy KB/s",
                              "read KB/s", "write KB/s", "Kflops", "normalised residual", "valid (3 of 3 runs)",
                              "Verdict: PASS"})
@@ -905,7 +894,7 @@ TEST(Output, Compare)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.label);
-        const std::string text = capture([&](FILE *out) { write_compare(out, c.a, c.b); });
+        const std::string text = printed([&](FILE *out) { write_compare(out, c.a, c.b); });
         EXPECT_NE(std::string::npos, text.find(c.rate_note)) << text;
         EXPECT_NE(std::string::npos, text.find(c.resid_note)) << text;
     }
@@ -913,7 +902,7 @@ TEST(Output, Compare)
     only_b.runs.push_back({"memrate", 1, true, "", {{"memrate-t5-read", "", "KB/s", true, 5}}});
     aggregate(only_b);
     EXPECT_NE(std::string::npos,
-              capture([&](FILE *out) { write_compare(out, folder("A", {1}, {1}), only_b); }).find("only in B"));
+              printed([&](FILE *out) { write_compare(out, folder("A", {1}, {1}), only_b); }).find("only in B"));
 }
 
 // Quick mode names what it accepted, and a dropped frequency is a warning beside a valid result.
@@ -925,14 +914,14 @@ TEST(Output, AcceptanceAndWarnings)
     suite_results r;
     ASSERT_EQ("", load_results(dir, r));
     ASSERT_TRUE(all_valid(r));
-    const std::string text = capture([&](FILE *out) { write_summary(out, r); });
+    const std::string text = printed([&](FILE *out) { write_summary(out, r); });
     EXPECT_NE(std::string::npos,
               text.find("veskrane      valid (3 of 3 runs; quick mode: run shorter than 10 seconds, signatures correct)\n"))
         << text;
     EXPECT_NE(std::string::npos, text.find("memrate       valid (3 of 3 runs); warning, run 2: possibly throttled: cpu0 "
                                            "1000000 -> 600000 kHz during the run\n"))
         << text;
-    const nlohmann::json doc = nlohmann::json::parse(capture([&](FILE *out) { write_json(out, r, "1"); }));
+    const nlohmann::json doc = nlohmann::json::parse(printed([&](FILE *out) { write_json(out, r, "1"); }));
     const nlohmann::json &vesk = doc["programs"][0]["run_details"][0];
     EXPECT_EQ(true, vesk["valid"]);
     EXPECT_EQ("Errors detected", vesk["verdict"]);
@@ -953,7 +942,7 @@ TEST(Output, JsonIndependentOfTheStartFolder)
         fs::current_path(cwd);
         suite_results r;
         EXPECT_EQ("", load_results(name, r));
-        const std::string text = capture([&](FILE *out) { write_json(out, r, "1"); });
+        const std::string text = printed([&](FILE *out) { write_json(out, r, "1"); });
         fs::current_path(start);
         return text;
     };

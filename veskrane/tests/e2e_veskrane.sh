@@ -10,19 +10,11 @@ set -uo pipefail
 bin=$1
 compiler=$2
 mode=$3
-read -r -a runner <<<"${BENCH_RUNNER:-}"
-
-if unshare --ipc true 2>/dev/null; then
-    isolate=(unshare --ipc)
-elif unshare --user --map-root-user --ipc true 2>/dev/null; then
-    isolate=(unshare --user --map-root-user --ipc)
-else
-    echo "e2e: cannot create an IPC namespace (unshare)" >&2
-    exit 1
-fi
+# runner, bench_ipc_namespace (isolate), bench_scratch, fail and bench_finish.
+. "$(dirname "$0")/../../tests/lib.sh" || { echo "e2e: cannot read tests/lib.sh" >&2; exit 1; }
+bench_ipc_namespace || { echo "e2e: cannot create an IPC namespace (unshare)" >&2; exit 1; }
 
 version="GCC$("$compiler" -dumpfullversion)"
-failures=0
 
 # Masks ticks, time and rate, and the iteration count (and the final signatures that follow from
 # it) when the run calibrated it.
@@ -88,9 +80,9 @@ sets)
 exit status 0
 $(head -n "$n" <<<"$segments4")"
         check "arguments $args" "$want" "$masked"
-        same_finals "$out" || { echo "FAIL: arguments $args: contexts end with different final signatures"; failures=$((failures + 1)); }
+        same_finals "$out" || fail "arguments $args: contexts end with different final signatures"
         [ ${#runner[@]} -eq 0 ] || { grep -q "^Compiler flags   : .*-mcpu=cortex-a9" <<<"$out" && grep -q "^Compiler flags   : .*-static" <<<"$out"; } \
-            || { echo "FAIL: arguments $args: the flags line does not name the ARM build's flags"; failures=$((failures + 1)); }
+            || fail "arguments $args: the flags line does not name the ARM build's flags"
     done <<'EOF'
 0 0 0 100 0 0 6000|4|6k performance run parameters for veskrane.|2000|0x8a02|0xd4b0|0xbe52|0x5e47
 1 0 0 100 7 0 6000|4|6k validation run parameters for veskrane.|2000|0x7b05|0x3340|0x1199|0x39bf
@@ -143,10 +135,10 @@ Veskrane 1.0 : <rate> / $version <flags> / Heap / 4:Fork
 exit status 0
 $segments4"
     check "default run" "$want" "$masked"
-    same_finals "$out" || { echo "FAIL: default run: contexts end with different final signatures"; failures=$((failures + 1)); }
+    same_finals "$out" || fail "default run: contexts end with different final signatures"
     # The calibrated count is a multiple of 4 contexts times a power of ten times 1 to 11.
     [ -n "$iterations" ] && [ $((iterations % 40)) -eq 0 ] \
-        || { echo "FAIL: default run: iteration count $iterations"; failures=$((failures + 1)); }
+        || fail "default run: iteration count $iterations"
     ;;
 concurrent)
     # Two runs with different seed sets start together in one IPC namespace, 20 times. Each report is
@@ -160,8 +152,8 @@ concurrent)
     solo_b=$(run_isolated $args_b | mask "$keep" | grep -v '^0x')
     grep -q '^Correct operation validated\|^Errors detected$' <<<"$solo_a" && ! grep -q 'ERROR!.*crc' <<<"$solo_a$solo_b" \
         || { echo "FAIL: a run on its own"; printf '%s\n' "$solo_a" "$solo_b"; failures=$((failures + 1)); }
-    dir=$(mktemp -d)
-    trap 'rm -rf "$dir"' EXIT
+    bench_scratch
+    dir=${work:?}
     refused=0
     for pair in $(seq 1 20); do
         DIR=$dir "${isolate[@]}" bash -c '
@@ -182,10 +174,10 @@ concurrent)
                 failures=$((failures + 1))
             fi
         done
-        [ $both -lt 2 ] || { echo "FAIL: pair $pair: both runs refused"; failures=$((failures + 1)); }
+        [ $both -lt 2 ] || fail "pair $pair: both runs refused"
     done
     echo "concurrent pairs: 20, refusals: $refused"
-    [ $refused -gt 0 ] || { echo "FAIL: no pair overlapped"; failures=$((failures + 1)); }
+    [ $refused -gt 0 ] || fail "no pair overlapped"
     ;;
 *)
     echo "e2e: unknown mode $mode" >&2
@@ -193,4 +185,4 @@ concurrent)
     ;;
 esac
 
-[ "$failures" -eq 0 ]
+bench_finish "veskrane end-to-end checks ($mode) passed"
