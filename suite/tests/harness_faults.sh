@@ -124,6 +124,15 @@ CASES
     [ "$status" -eq 1 ] && grep -q "^Verdict: FAIL" "$tmp/out" && grep -qx "suite-report: errors/veskrane-1.stdout: Errors detected" "$tmp/err" ||
         fail "$shell: failing program: status $status, $(cat "$tmp/err")"
 
+    # A program killed by an illegal instruction (a processor without the build's features) is
+    # named as such, with what the build needs; the others' results stand.
+    printf '#!/bin/sh\nkill -ILL $$\n' >"$bin/veskrane"
+    suite "$shell" -o sigill
+    [ "$status" -eq 1 ] && [ "$(cat "$tmp/work/sigill/veskrane-1.status")" = 132 ] &&
+        grep -q '^veskrane .*illegal instruction: this build needs an ARMv7-A processor with VFPv3 and NEON' "$tmp/out" &&
+        grep -q '^memrate .*[0-9]' "$tmp/out" && ! grep -q '^memrate .*INVALID' "$tmp/out" ||
+        fail "$shell: SIGILL: status $status, $(grep '^veskrane' "$tmp/out"), $(cat "$tmp/err")"
+
     # A missing program stops the suite before it starts.
     rm "$bin/veskrane"
     suite "$shell" -o missing
