@@ -52,16 +52,8 @@ function(bench_program target)
     endif()
 endfunction()
 
-# True when flag only steers warnings or diagnostics: it changes no code. -Wl, -Wa and -Wp, pass
-# options on to the linker, assembler and preprocessor and are kept.
-function(_bench_is_diagnostic out flag)
-    if((flag MATCHES "^-W" AND NOT flag MATCHES "^-W[lap],") OR flag MATCHES "^-fdiagnostics-"
-       OR flag MATCHES "^-pedantic" OR flag STREQUAL "-w" OR flag MATCHES "^-fmax-errors=")
-        set(${out} TRUE PARENT_SCOPE)
-    else()
-        set(${out} FALSE PARENT_SCOPE)
-    endif()
-endfunction()
+# Which flags shape no code (bench_is_diagnostic).
+include(${CMAKE_CURRENT_LIST_DIR}/bench_diagnostic.cmake)
 
 # The option a flag sets: flags with the same key override one another and the last one takes
 # effect (-O2 ... -O3; -mfpu=a ... -mfpu=b; -marm ... -mthumb; -fx ... -fno-x; -std=a ... -std=b).
@@ -124,7 +116,7 @@ function(bench_flags_text out target)
 
     set(shaping "")
     foreach(flag IN LISTS compile)
-        _bench_is_diagnostic(diagnostic "${flag}")
+        bench_is_diagnostic(diagnostic "${flag}")
         if(NOT diagnostic)
             list(APPEND shaping "${flag}")
         endif()
@@ -151,7 +143,7 @@ function(bench_flags_text out target)
         endif()
     endforeach()
     foreach(flag IN LISTS link)
-        _bench_is_diagnostic(diagnostic "${flag}")
+        bench_is_diagnostic(diagnostic "${flag}")
         if(NOT diagnostic AND NOT flag IN_LIST kept)
             list(APPEND kept "${flag}")
         endif()
