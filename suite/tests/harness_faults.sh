@@ -9,9 +9,7 @@ set -eu
 lib=$(cd -- "$(dirname -- "$0")" && pwd)/harness_lib.sh
 . "$lib" || exit 1
 : "${tmp:?}"
-fixtures=$(cd -- "$3" && pwd)
-bin=$tmp/bin
-make_bin "$bin" "$1" "$2" "$fixtures"
+fake_programs "$@"
 # An empty sysfs: no frequency, no thermal zone.
 mkdir -p "$tmp/nosys"
 export SUITE_SYSFS="$tmp/nosys"

@@ -26,6 +26,14 @@ make_bin() {
     done
 }
 
+# fake_programs RUN_SUITE SUITE_REPORT FIXTURES: the test's program folder $bin (make_bin) and the
+# fixture folder $fixtures, from the test's own arguments.
+fake_programs() {
+    fixtures=$(cd -- "$3" && pwd)
+    bin=$tmp/bin
+    make_bin "$bin" "$1" "$2" "$fixtures"
+}
+
 # Fakes run directly (a fake ELF program through its .replay script beside it), built programs
 # through the build's runner (qemu in the ARM build).
 cat >"$tmp/runner" <<'END'

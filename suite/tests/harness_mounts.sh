@@ -18,9 +18,7 @@ fi
 lib=$(cd -- "$(dirname -- "$0")" && pwd)/harness_lib.sh
 . "$lib" || exit 1
 : "${tmp:?}"
-fixtures=$(cd -- "$3" && pwd)
-bin=$tmp/bin
-make_bin "$bin" "$1" "$2" "$fixtures"
+fake_programs "$@"
 mkdir -p "$tmp/nosys"
 export SUITE_SYSFS="$tmp/nosys"
 # A small /proc tree keeps the copied processor description the same size on every machine.

@@ -10,9 +10,7 @@ set -eu
 lib=$(cd -- "$(dirname -- "$0")" && pwd)/harness_lib.sh
 . "$lib" || exit 1
 : "${tmp:?}"
-fixtures=$(cd -- "$3" && pwd)
-bin=$tmp/bin
-make_bin "$bin" "$1" "$2" "$fixtures"
+fake_programs "$@"
 bin=$(cd -P -- "$bin" && pwd)
 mkdir -p "$tmp/nosys"
 export SUITE_SYSFS="$tmp/nosys"
